@@ -1,0 +1,189 @@
+// Entry point: reads the settings, opens the log, creates the three named
+// events and serves them, one job thread per print signal.
+#include <windows.h>
+
+#include <vector>
+
+#include "agent/activity_log.h"
+#include "agent/constants.h"
+#include "agent/messages.h"
+#include "agent/settings.h"
+#include "agent/text.h"
+#include "job/process_job.h"
+
+namespace {
+
+enum EventIndex : DWORD { kPrintIndex = 0, kSharedIndex = 1, kKillIndex = 2, kEventCount = 3 };
+
+struct EventSet {
+    HANDLE handles[kEventCount];
+    DWORD count;  // 2 when the kill event is unavailable
+};
+
+using JobThreadList = std::vector<HANDLE>;
+
+// A null access list, so that the printer side can open and signal the
+// events from another account.
+struct OpenSecurity {
+    SECURITY_DESCRIPTOR descriptor;
+    SECURITY_ATTRIBUTES attributes;
+};
+
+void BuildOpenSecurity(OpenSecurity* security)
+{
+    InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorDacl(&security->descriptor, TRUE, nullptr, FALSE);
+    security->attributes.nLength = sizeof(security->attributes);
+    security->attributes.lpSecurityDescriptor = &security->descriptor;
+    security->attributes.bInheritHandle = FALSE;
+}
+
+HANDLE CreateAgentEvent(SECURITY_ATTRIBUTES* attributes, const wchar_t* name)
+{
+    return CreateEventW(attributes, TRUE /* manual reset */, FALSE /* not signalled */, name);
+}
+
+// Creates the events; false when the agent must end (failures are reported
+// here, except a personal event that already exists: a beep only).
+bool CreateAgentEvents(const EventNames& names, EventSet* events)
+{
+    OpenSecurity security;
+    BuildOpenSecurity(&security);
+
+    events->handles[kPrintIndex] = CreateAgentEvent(&security.attributes, names.print);
+    if (events->handles[kPrintIndex] == nullptr) {
+        ReportError(kTextCreateEvent0Failed, kMsgCreateEvent0Failed, 0);
+        return false;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {  // another agent serves this user and session
+        MessageBeep(0xFFFFFFFF);
+        return false;
+    }
+
+    events->handles[kSharedIndex] = CreateAgentEvent(&security.attributes, names.shared);
+    if (events->handles[kSharedIndex] == nullptr) {
+        ReportError(kTextCreateEvent1Failed, kMsgCreateEvent1Failed, 0);
+        return false;
+    }
+
+    events->handles[kKillIndex] = CreateAgentEvent(&security.attributes, names.kill);
+    if (events->handles[kKillIndex] == nullptr)
+        events->handles[kKillIndex] = OpenEventW(SYNCHRONIZE, FALSE, names.kill);
+    events->count = events->handles[kKillIndex] != nullptr ? kEventCount : kKillIndex;
+    return true;
+}
+
+void CloseAgentEvents(EventSet* events)
+{
+    for (HANDLE& event : events->handles) {
+        if (event != nullptr)
+            CloseHandle(event);
+        event = nullptr;
+    }
+}
+
+// Closes finished job threads; with terminate, ends running ones too.
+void ReapJobThreads(JobThreadList* threads, bool terminate)
+{
+    for (size_t i = threads->size(); i-- > 0;) {
+        HANDLE thread = (*threads)[i];
+        DWORD exitCode = 0;
+        if (!GetExitCodeThread(thread, &exitCode))
+            continue;
+        if (exitCode == STILL_ACTIVE) {
+            if (!terminate)
+                continue;
+            TerminateThread(thread, 0);
+        }
+        CloseHandle(thread);
+        threads->erase(threads->begin() + static_cast<ptrdiff_t>(i));
+    }
+}
+
+void StartJobThread(JobThreadList* threads, JobKind kind)
+{
+    ReapJobThreads(threads, false);
+    HANDLE thread = CreateThread(nullptr, 0, ProcessJob, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(kind)), 0,
+                                 nullptr);
+    if (thread == nullptr)
+        ReportError(kTextCreateThreadFailed, kMsgCreateThreadFailed, 0);
+    else
+        threads->push_back(thread);
+}
+
+// Serves print signals until the kill event. A wait that keeps failing is
+// logged once and retried after a pause, so the agent never spins a core.
+void RunEventLoop(const EventSet& events, JobThreadList* threads)
+{
+    bool failureLogged = false;
+    for (;;) {
+        DWORD result = WaitForMultipleObjects(events.count, events.handles, FALSE, INFINITE);
+        switch (result) {
+        case WAIT_OBJECT_0 + kPrintIndex:
+            WriteLogLine(kLogPrintJob);
+            StartJobThread(threads, kPersonalJob);
+            ResetEvent(events.handles[kPrintIndex]);
+            break;
+        case WAIT_OBJECT_0 + kSharedIndex:
+            WriteLogLine(kLogSharedJob);
+            StartJobThread(threads, kSharedJob);
+            ResetEvent(events.handles[kSharedIndex]);
+            break;
+        case WAIT_OBJECT_0 + kKillIndex:
+            return;
+        default: {
+            DWORD error = GetLastError();
+            if (!failureLogged) {
+                WriteLogLineF(kLogWaitFailedFormat, static_cast<int>(error));
+                failureLogged = true;
+            }
+            if (error == ERROR_INVALID_HANDLE)  // the events are gone for good
+                return;
+            Sleep(kWaitFailureBackoff);
+            break;
+        }
+        }
+    }
+}
+
+void ReportLogOpenFailure()
+{
+    wchar_t text[kTextChars];
+    FormatText(text, ARRAYSIZE(text), kTextLogOpenFailed, kLogFilePath);
+    ReportMessage(text, kMsgLogOpenFailed);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    ReadAgentSettings(&g_settings);
+
+    if (g_settings.logEnabled != 0) {
+        if (!OpenActivityLog()) {
+            ReportLogOpenFailure();
+            return 0;
+        }
+        WriteLogLine(kLogAgentStarted);
+    }
+
+    DWORD sessionId = 0;
+    if (!g_settings.legacyNaming && !ProcessIdToSessionId(GetCurrentProcessId(), &sessionId))
+        sessionId = 0;
+    EventNames names;
+    if (!ComposeEventNames(g_settings.legacyNaming, g_settings.userName, sessionId, &names))
+        return 0;
+
+    EventSet events = {};
+    JobThreadList threads;
+    if (CreateAgentEvents(names, &events)) {
+        WriteLogLine(kLogWaiting);
+        RunEventLoop(events, &threads);
+        WriteLogLine(kLogSuicide);
+        WriteLogLine(kLogAgentExits);
+        CloseActivityLog();
+        ReapJobThreads(&threads, true);
+    }
+    CloseAgentEvents(&events);
+    return 0;
+}
