@@ -3,7 +3,9 @@
 # its own Xvfb display. Source it; call orsanto_cleanup on exit.
 
 ORSANTO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-ORSANTO_BIN=$ORSANTO_ROOT/build/mingw/bin
+# Another build folder may be named, so that several builds can run at once.
+ORSANTO_BUILD_DIR=${ORSANTO_BUILD_DIR:-$ORSANTO_ROOT/build/mingw}
+ORSANTO_BIN=$ORSANTO_BUILD_DIR/bin
 ORSANTO_TEMPLATE=${ORSANTO_WINE_TEMPLATE:-$HOME/.cache/orsanto/wine-template}
 
 export WINEDEBUG=-all
@@ -34,9 +36,11 @@ orsanto_install() {
 
 orsanto_build() {
   orsanto_log "building (preset mingw)"
-  cmake --preset mingw -S "$ORSANTO_ROOT" >/dev/null
-  cmake --build --preset mingw 2>&1 | grep -E 'error|warning:' || true
-  test "${PIPESTATUS[0]}" -eq 0
+  cmake --preset mingw -S "$ORSANTO_ROOT" -B "$ORSANTO_BUILD_DIR" >/dev/null
+  local status=0
+  cmake --build "$ORSANTO_BUILD_DIR" -j2 >"$ORSANTO_BUILD_DIR/build.log" 2>&1 || status=$?
+  grep -E 'error|warning:' "$ORSANTO_BUILD_DIR/build.log" || true
+  return $status
 }
 
 # Starts a private Xvfb on a free display and exports DISPLAY.

@@ -9,4 +9,4 @@ orsanto_build
 orsanto_start_display
 orsanto_start_wine
 orsanto_log "running the tests (Wine prefix $WINEPREFIX, display $DISPLAY)"
-ctest --preset mingw "$@"
+ctest --preset mingw --test-dir "$ORSANTO_BUILD_DIR" "$@"
