@@ -9,4 +9,5 @@ orsanto_build
 orsanto_start_display
 orsanto_start_wine
 orsanto_log "running the tests (Wine prefix $WINEPREFIX, display $DISPLAY)"
-ctest --preset mingw --test-dir "$ORSANTO_BUILD_DIR" "$@"
+# No --preset here: the preset's binaryDir would win over --test-dir.
+ctest --test-dir "$ORSANTO_BUILD_DIR" --output-on-failure -j1 --timeout 300 "$@"
