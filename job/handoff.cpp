@@ -25,10 +25,19 @@ void DeleteHandOffValue(const wchar_t* valueName)
     RegCloseKey(key);
 }
 
-// An empty value names no job: it counts as unreadable.
+// An empty value names no job: it counts as unreadable. So does a value
+// that is not a string: its bytes read as text would name some other file,
+// which the failure paths would then delete.
 LSTATUS ReadJobPath(HKEY key, const wchar_t* valueName, wchar_t* jobPath)
 {
-    LSTATUS status = ReadRegistryString(key, valueName, jobPath, kPathChars);
+    jobPath[0] = L'\0';
+    DWORD type = REG_NONE;
+    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, &type, nullptr, nullptr);
+    if (status != ERROR_SUCCESS)
+        return status;
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        return ERROR_INVALID_DATA;
+    status = ReadRegistryString(key, valueName, jobPath, kPathChars);
     if (status == ERROR_SUCCESS && jobPath[0] == L'\0')
         status = ERROR_INVALID_DATA;
     return status;
