@@ -4,6 +4,8 @@
 // unquoted, as the programs read it.
 #include "job/auxiliary_programs.h"
 
+#include <wchar.h>
+
 #include "agent/activity_log.h"
 #include "agent/constants.h"
 #include "agent/messages.h"
@@ -53,11 +55,15 @@ bool StartAuxiliaryProgram(const wchar_t* fileName, const wchar_t* jobPath, size
                            PROCESS_INFORMATION* process)
 {
     wchar_t programPath[kLongCommandLineChars];
-    wchar_t commandLine[kLongCommandLineChars];
-    if (commandLineChars > ARRAYSIZE(commandLine))
-        commandLineChars = ARRAYSIZE(commandLine);
+    wchar_t commandLine[kLongCommandLineChars + 2];  // room for the two quotes
+    if (commandLineChars > kLongCommandLineChars)
+        commandLineChars = kLongCommandLineChars;
+    // The budget holds the program path, a space and the job path; the
+    // quotes we add do not count against it, so a command line that fits
+    // is never refused for them.
     if (!GetAgentSiblingPath(fileName, programPath, commandLineChars)
-        || !FormatText(commandLine, commandLineChars, L"\"%ls\" %ls", programPath, jobPath))
+        || wcslen(programPath) + 1 + wcslen(jobPath) >= commandLineChars
+        || !FormatText(commandLine, ARRAYSIZE(commandLine), L"\"%ls\" %ls", programPath, jobPath))
         return false;
 
     STARTUPINFOW startup = {};
