@@ -374,10 +374,55 @@ bool StopAgent(AgentProcess* agent, DWORD timeoutMs)
     return ended;
 }
 
+namespace {
+
+// One entry of the system's handle list (information class 16).
+struct SystemHandleEntry {
+    USHORT processId;
+    USHORT creatorBackTraceIndex;
+    UCHAR objectType;
+    UCHAR attributes;
+    USHORT handle;
+    PVOID object;
+    ULONG grantedAccess;
+};
+
+// Counts the process's handles in the system's handle list; Wine answers
+// GetProcessHandleCount with 0 but keeps that list.
+DWORD CountHandlesInSystemList(DWORD processId)
+{
+    using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
+    auto query = reinterpret_cast<QueryFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
+    if (query == nullptr)
+        return 0;
+    std::vector<BYTE> buffer(1 << 16);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        ULONG needed = 0;
+        LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+        if (status == static_cast<LONG>(0xC0000004)) {  // the list does not fit yet
+            buffer.resize(needed > buffer.size() ? needed + 4096 : buffer.size() * 2);
+            continue;
+        }
+        if (status != 0)
+            return 0;
+        ULONG entries = *reinterpret_cast<ULONG*>(buffer.data());
+        const auto* entry = reinterpret_cast<const SystemHandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
+        DWORD count = 0;
+        for (ULONG i = 0; i < entries; ++i)
+            count += entry[i].processId == static_cast<USHORT>(processId);
+        return count;
+    }
+    return 0;
+}
+
+}  // namespace
+
 DWORD HandleCount(const AgentProcess& agent)
 {
     DWORD count = 0;
-    GetProcessHandleCount(agent.process, &count);
+    if (!GetProcessHandleCount(agent.process, &count) || count == 0)
+        count = CountHandlesInSystemList(agent.processId);
     return count;
 }
 
