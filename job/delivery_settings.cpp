@@ -5,6 +5,17 @@
 #include "agent/registry.h"
 #include "agent/text.h"
 
+void ReadDeliveryValues(HKEY key, DeliverySettings* settings)
+{
+    *settings = DeliverySettings{};
+    ReadRegistryString(key, kClientApplicationValue, settings->clientApplication, kPathChars);
+    ReadRegistryNumber(key, kTransferModeValue, &settings->transferMode);
+    ReadRegistryString(key, kTargetWindowClassValue, settings->targetWindowClass, kPathChars);
+    ReadRegistryString(key, kTargetWindowTitleValue, settings->targetWindowTitle, kPathChars);
+    ReadRegistryString(key, kClipboardFormatValue, settings->clipboardFormat, kPathChars);
+    ReadRegistryNumber(key, kMessageIdValue, &settings->messageId);
+}
+
 bool ReadDeliverySettings(DeliverySettings* settings)
 {
     *settings = DeliverySettings{};
@@ -18,13 +29,7 @@ bool ReadDeliverySettings(DeliverySettings* settings)
         ReportError(kTextRegistryKeyFailed, kMsgRegistryKeyFailed, static_cast<DWORD>(status));
         return false;
     }
-    // A value that is missing or does not fit leaves its field empty or zero.
-    ReadRegistryString(key, kClientApplicationValue, settings->clientApplication, kPathChars);
-    ReadRegistryNumber(key, kTransferModeValue, &settings->transferMode);
-    ReadRegistryString(key, kTargetWindowClassValue, settings->targetWindowClass, kPathChars);
-    ReadRegistryString(key, kTargetWindowTitleValue, settings->targetWindowTitle, kPathChars);
-    ReadRegistryString(key, kClipboardFormatValue, settings->clipboardFormat, kPathChars);
-    ReadRegistryNumber(key, kMessageIdValue, &settings->messageId);
+    ReadDeliveryValues(key, settings);
     RegCloseKey(key);
     return true;
 }

@@ -20,6 +20,10 @@ struct ClientCommandLine {
     wchar_t text[kLongCommandLineChars];
 };
 
+// Reads the six values from the open main key; a value that is missing or
+// does not fit leaves its field empty or zero. Types are not examined.
+void ReadDeliveryValues(HKEY key, DeliverySettings* settings);
+
 // Reads the settings from HKLM\Software\Orsanto. Reports 111 (key missing)
 // or 61446 (key not openable) and returns false when the job must end.
 bool ReadDeliverySettings(DeliverySettings* settings);
