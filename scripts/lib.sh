@@ -34,9 +34,11 @@ orsanto_install() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# Extra arguments go to the configure step (for example
+# -DCMAKE_BUILD_TYPE=Release).
 orsanto_build() {
   orsanto_log "building (preset mingw)"
-  cmake --preset mingw -S "$ORSANTO_ROOT" -B "$ORSANTO_BUILD_DIR" >/dev/null
+  cmake --preset mingw -S "$ORSANTO_ROOT" -B "$ORSANTO_BUILD_DIR" "$@" >/dev/null
   local status=0
   cmake --build "$ORSANTO_BUILD_DIR" -j2 >"$ORSANTO_BUILD_DIR/build.log" 2>&1 || status=$?
   grep -E 'error|warning:' "$ORSANTO_BUILD_DIR/build.log" || true
