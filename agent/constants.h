@@ -4,16 +4,16 @@
 
 #include <windows.h>
 
-// Identity. Derived names are put together at compile time from these.
-#define ORSANTO_PRINTER_NAME L"Orsanto"
-#define ORSANTO_SHORT_NAME L"orst"
+// The names and numbers clients see are defined once, in the client header;
+// derived names are put together at compile time from them.
+#include "orsanto/client.h"
 
 constexpr wchar_t kPrinterName[] = ORSANTO_PRINTER_NAME;
-constexpr wchar_t kMainKeyPath[] = L"Software\\" ORSANTO_PRINTER_NAME;
-constexpr wchar_t kDefaultsKeyPath[] = L"Software\\" ORSANTO_PRINTER_NAME L"\\Defaults";
-constexpr wchar_t kUserKeyPath[] = L"Software\\" ORSANTO_PRINTER_NAME;
+constexpr wchar_t kMainKeyPath[] = ORSANTO_MAIN_KEY;
+constexpr wchar_t kDefaultsKeyPath[] = ORSANTO_DEFAULTS_KEY;
+constexpr wchar_t kUserKeyPath[] = ORSANTO_MAIN_KEY;  // under HKEY_CURRENT_USER
 constexpr wchar_t kCaption[] = ORSANTO_PRINTER_NAME L" agent";
-constexpr wchar_t kNotificationMessageName[] = ORSANTO_PRINTER_NAME L"_notify_message";
+constexpr wchar_t kNotificationMessageName[] = ORSANTO_NOTIFY_MESSAGE_NAME;
 constexpr wchar_t kLogFilePath[] = L"C:\\vp_log.txt";
 constexpr wchar_t kLanguageFileName[] = ORSANTO_SHORT_NAME L".lng";
 constexpr wchar_t kPrinterNamePlaceholder[] = L"%PRINTER_NAME%";
@@ -28,27 +28,27 @@ constexpr wchar_t kLegacyKillEventName[] = ORSANTO_PRINTER_NAME L"_killevent";
 
 // Registry values under HKLM\Software\Orsanto (and "Language" under the
 // per-user and default keys).
-constexpr wchar_t kLogValue[] = L"Log";
-constexpr wchar_t kMessageModeValue[] = L"Message Mode";
-constexpr wchar_t kLanguageValue[] = L"Language";
+constexpr wchar_t kLogValue[] = ORSANTO_VALUE_LOG;
+constexpr wchar_t kMessageModeValue[] = ORSANTO_VALUE_MESSAGE_MODE;
+constexpr wchar_t kLanguageValue[] = ORSANTO_VALUE_LANGUAGE;
 constexpr wchar_t kSharedJobValue[] = L"Shared";
 constexpr wchar_t kSystemJobValue[] = L"SYSTEM";
 constexpr wchar_t kLegacyJobValue[] = L"Print Job";
-constexpr wchar_t kClientApplicationValue[] = L"Client Application";
-constexpr wchar_t kTransferModeValue[] = L"Transfer Mode";
-constexpr wchar_t kTargetWindowClassValue[] = L"Target Window Class";
-constexpr wchar_t kTargetWindowTitleValue[] = L"Target Window Title";
-constexpr wchar_t kClipboardFormatValue[] = L"Clipboard Format";
-constexpr wchar_t kMessageIdValue[] = L"Message ID";
+constexpr wchar_t kClientApplicationValue[] = ORSANTO_VALUE_CLIENT_APPLICATION;
+constexpr wchar_t kTransferModeValue[] = ORSANTO_VALUE_TRANSFER_MODE;
+constexpr wchar_t kTargetWindowClassValue[] = ORSANTO_VALUE_TARGET_WINDOW_CLASS;
+constexpr wchar_t kTargetWindowTitleValue[] = ORSANTO_VALUE_TARGET_WINDOW_TITLE;
+constexpr wchar_t kClipboardFormatValue[] = ORSANTO_VALUE_CLIPBOARD_FORMAT;
+constexpr wchar_t kMessageIdValue[] = ORSANTO_VALUE_MESSAGE_ID;
 
 // Job description file: sections and keys.
-constexpr wchar_t kDocumentSection[] = L"Document";
-constexpr wchar_t kJobIdKey[] = L"JobID";
-constexpr wchar_t kPreprocessingResultKey[] = L"PreprocessingResult";
+constexpr wchar_t kDocumentSection[] = ORSANTO_SECTION_DOCUMENT;
+constexpr wchar_t kJobIdKey[] = ORSANTO_KEY_JOB_ID;
+constexpr wchar_t kPreprocessingResultKey[] = ORSANTO_KEY_PREPROCESSING_RESULT;
 constexpr wchar_t kCancelResult[] = L"Cancel";
-constexpr wchar_t kEmfSection[] = L"EMF";
-constexpr wchar_t kEmfCountKey[] = L"Count";
-constexpr wchar_t kEmfFileKeyFormat[] = L"File%d";
+constexpr wchar_t kEmfSection[] = ORSANTO_SECTION_EMF;
+constexpr wchar_t kEmfCountKey[] = ORSANTO_KEY_EMF_COUNT;
+constexpr wchar_t kEmfFileKeyFormat[] = ORSANTO_KEY_EMF_FILE_FORMAT;
 
 // Auxiliary programs installed beside the agent.
 constexpr wchar_t kPreprocessorFileName[] = L"CustomRoutine.exe";
@@ -66,14 +66,14 @@ constexpr size_t kSystemErrorChars = 512;
 constexpr size_t kPreprocessingResultChars = 256;
 constexpr size_t kLongCommandLineChars = 1024;      // preprocessor, converter, client
 constexpr size_t kProgressCommandLineChars = MAX_PATH;
-constexpr size_t kPayloadBytes = 260;               // ANSI job path handed to clients
+constexpr size_t kPayloadBytes = ORSANTO_PAYLOAD_BYTES;  // ANSI job path handed to clients
 
 // Registry access and fixed system values.
 constexpr REGSAM kReadAccess = KEY_READ;
 constexpr REGSAM kSetValueAccess = KEY_SET_VALUE;
 constexpr UINT kMessageBoxStyle = MB_SYSTEMMODAL;
-constexpr UINT kFirstPrivateMessage = 0x8000;
-constexpr UINT kLastPrivateMessage = 0xBFFF;
+constexpr UINT kFirstPrivateMessage = ORSANTO_FIRST_CLIPBOARD_MESSAGE;
+constexpr UINT kLastPrivateMessage = ORSANTO_LAST_CLIPBOARD_MESSAGE;
 
 // Waits, in milliseconds.
 constexpr DWORD kClientReadyTimeout = 20000;
@@ -85,8 +85,8 @@ constexpr DWORD kWaitFailureBackoff = 1000;        // after a failing event wait
 
 // Transfer modes; any other value means command-line mode.
 enum TransferMode : DWORD {
-    kCopyDataMode = 1,
-    kClipboardMode = 2,
+    kCopyDataMode = ORSANTO_TRANSFER_COPYDATA,
+    kClipboardMode = ORSANTO_TRANSFER_CLIPBOARD,
 };
 
 // Job kinds, the single parameter of a job thread.
@@ -95,39 +95,37 @@ enum JobKind : DWORD {
     kSharedJob = 1,
 };
 
-// Message identifiers and their English texts. Clients interpret the
-// broadcast by these numbers: they never change.
+// Message identifiers and their English texts (clients interpret the
+// broadcast by these numbers).
 enum MessageId : UINT {
-    kMsgNotConfigured = 111,
-    kMsgFileMissing = 112,
-    kMsgDispatcherFailed = 113,
-    kMsgLogOpenFailed = 0xF001,
-    kMsgCreateEvent0Failed = 0xF002,
-    kMsgCreateEvent1Failed = 0xF003,
-    kMsgCreateThreadFailed = 0xF004,
-    kMsgJobInfoFailed = 0xF005,
-    kMsgRegistryKeyFailed = 0xF006,
-    kMsgTargetInaccessible = 0xF007,
-    kMsgClipboardSetFailed = 0xF008,
-    kMsgClipboardOpenFailed = 0xF009,
-    kMsgConverterMissing = 0xF010,
+    kMsgNotConfigured = ORSANTO_MSG_NOT_CONFIGURED,
+    kMsgFileMissing = ORSANTO_MSG_FILE_MISSING,
+    kMsgDispatcherFailed = ORSANTO_MSG_DISPATCHER_FAILED,
+    kMsgLogOpenFailed = ORSANTO_MSG_LOG_OPEN_FAILED,
+    kMsgCreateEvent0Failed = ORSANTO_MSG_CREATE_EVENT0_FAILED,
+    kMsgCreateEvent1Failed = ORSANTO_MSG_CREATE_EVENT1_FAILED,
+    kMsgCreateThreadFailed = ORSANTO_MSG_CREATE_THREAD_FAILED,
+    kMsgJobInfoFailed = ORSANTO_MSG_JOB_INFO_FAILED,
+    kMsgRegistryKeyFailed = ORSANTO_MSG_REGISTRY_KEY_FAILED,
+    kMsgTargetInaccessible = ORSANTO_MSG_TARGET_INACCESSIBLE,
+    kMsgClipboardSetFailed = ORSANTO_MSG_CLIPBOARD_SET_FAILED,
+    kMsgClipboardOpenFailed = ORSANTO_MSG_CLIPBOARD_OPEN_FAILED,
+    kMsgConverterMissing = ORSANTO_MSG_CONVERTER_MISSING,
 };
 
-#define ORSANTO_NOT_CONFIGURED L"The %PRINTER_NAME% printer has not been properly configured. "
-constexpr wchar_t kTextNotConfigured[] = ORSANTO_NOT_CONFIGURED L"Please re-install the %PRINTER_NAME% software.";
-constexpr wchar_t kTextFileMissing[] = ORSANTO_NOT_CONFIGURED L"A required file could not be located. Please contact support.";
-constexpr wchar_t kTextDispatcherFailed[] = ORSANTO_NOT_CONFIGURED L"The external dispatcher could not be run. Please contact support.";
-constexpr wchar_t kTextLogOpenFailed[] = L"Failed to open the log file:\n%ls";
-constexpr wchar_t kTextCreateEvent0Failed[] = L"Failed to create event object [0].";
-constexpr wchar_t kTextCreateEvent1Failed[] = L"Failed to create event object [1].";
-constexpr wchar_t kTextCreateThreadFailed[] = L"CreateThread() failed.";
-constexpr wchar_t kTextJobInfoFailed[] = L"Failed to get print job info.";
-constexpr wchar_t kTextRegistryKeyFailed[] = L"Failed to open registry key\nHKLM\\Software\\" ORSANTO_PRINTER_NAME;
-constexpr wchar_t kTextTargetInaccessible[] = L"Target application is inaccessible.";
-constexpr wchar_t kTextClipboardSetFailed[] = L"Failed to set clipboard data.";
-constexpr wchar_t kTextClipboardOpenFailed[] = L"Failed to open clipboard.";
-constexpr wchar_t kTextConverterMissing[] = L"Cannot find converter executable.";
-#undef ORSANTO_NOT_CONFIGURED
+constexpr wchar_t kTextNotConfigured[] = ORSANTO_TEXT_NOT_CONFIGURED;
+constexpr wchar_t kTextFileMissing[] = ORSANTO_TEXT_FILE_MISSING;
+constexpr wchar_t kTextDispatcherFailed[] = ORSANTO_TEXT_DISPATCHER_FAILED;
+constexpr wchar_t kTextLogOpenFailed[] = ORSANTO_TEXT_LOG_OPEN_FAILED;
+constexpr wchar_t kTextCreateEvent0Failed[] = ORSANTO_TEXT_CREATE_EVENT0_FAILED;
+constexpr wchar_t kTextCreateEvent1Failed[] = ORSANTO_TEXT_CREATE_EVENT1_FAILED;
+constexpr wchar_t kTextCreateThreadFailed[] = ORSANTO_TEXT_CREATE_THREAD_FAILED;
+constexpr wchar_t kTextJobInfoFailed[] = ORSANTO_TEXT_JOB_INFO_FAILED;
+constexpr wchar_t kTextRegistryKeyFailed[] = ORSANTO_TEXT_REGISTRY_KEY_FAILED;
+constexpr wchar_t kTextTargetInaccessible[] = ORSANTO_TEXT_TARGET_INACCESSIBLE;
+constexpr wchar_t kTextClipboardSetFailed[] = ORSANTO_TEXT_CLIPBOARD_SET_FAILED;
+constexpr wchar_t kTextClipboardOpenFailed[] = ORSANTO_TEXT_CLIPBOARD_OPEN_FAILED;
+constexpr wchar_t kTextConverterMissing[] = ORSANTO_TEXT_CONVERTER_MISSING;
 
 // Activity log texts.
 constexpr wchar_t kLogAgentStarted[] = L"Agent started.";
