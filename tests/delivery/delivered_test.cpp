@@ -279,3 +279,24 @@ TEST_F(DeliveredTest, ClientCrashingDuringCopyDataDoesNotStopTheAgent)
     EXPECT_EQ(ExpectedBlockHex(AnsiPath(job2)), Field(Records("copydata")[1], "bytes"));
     EXPECT_TRUE(IsRunning(agent));
 }
+
+// While one job waits for a slow client to handle WM_COPYDATA, another job
+// is delivered in full.
+TEST_F(DeliveredTest, SlowCopyDataClientHoldsOnlyItsOwnJob)
+{
+    Install(L"slow-client");
+    ConfigureWindow(kClientClass, L"");
+    StartAgentHere();
+    ASSERT_TRUE(StartClient(kWindowOptions + L" --delay-ms 20000"));
+
+    ConfigureClient(kCopyData, kWindowOptions);
+    HandOffJob(MakeJob(L"slow", 1));
+    ASSERT_TRUE(WaitForRecord("copydata"));  // the client is now busy with it
+
+    ConfigureClient(kCommandLine, L"");
+    HandOffJob(MakeJob(L"quick", 2));
+    ASSERT_TRUE(WaitForRecord("job"));
+    std::vector<std::string> jobs = Records("job");
+    EXPECT_EQ("2", Field(jobs[0], "jobid")) << "the quick job waited for the slow one";
+    EXPECT_EQ(1u, Records("commandline").size());
+}

@@ -31,11 +31,11 @@ bool WaitForDeletion(const std::wstring& path)
 
 }  // namespace
 
-using FailureTest = DeliveryTest;
+using UndeliveredTest = DeliveryTest;
 
 // The preprocessor cancels silently: nothing reported, logged or deleted,
 // nothing delivered; the next job goes through.
-TEST_F(FailureTest, CancelledByThePreprocessorLeavesEverythingInPlace)
+TEST_F(UndeliveredTest, CancelledByThePreprocessorLeavesEverythingInPlace)
 {
     Install(L"cancelled", true, true);
     ConfigureClient(kCopyData, kWindowOptions);
@@ -64,7 +64,7 @@ TEST_F(FailureTest, CancelledByThePreprocessorLeavesEverythingInPlace)
 
 // No client application: 112 in every mode, even with the window open; the
 // job description file is deleted, the EMF files stay, nothing is delivered.
-TEST_F(FailureTest, NoClientApplicationReports112AndDeletesTheJobFile)
+TEST_F(UndeliveredTest, NoClientApplicationReports112AndDeletesTheJobFile)
 {
     Install(L"no-client");
     ConfigureWindow(kClientClass, kClientTitle);
@@ -97,7 +97,7 @@ TEST_F(FailureTest, NoClientApplicationReports112AndDeletesTheJobFile)
 
 // Copy-data and clipboard mode need a class or a title: 111 by message box,
 // job description file deleted, EMF files left, no client started.
-TEST_F(FailureTest, NoWindowClassAndNoTitleReports111AndDeletesTheJobFile)
+TEST_F(UndeliveredTest, NoWindowClassAndNoTitleReports111AndDeletesTheJobFile)
 {
     Install(L"no-window-name");
     StartAgentHere(false);
@@ -124,7 +124,7 @@ TEST_F(FailureTest, NoWindowClassAndNoTitleReports111AndDeletesTheJobFile)
 
 // Without the converter: 61456, the job description file is deleted, and
 // the client still receives the (now dangling) path.
-TEST_F(FailureTest, ConverterMissingReports61456AndStillDeliversThePath)
+TEST_F(UndeliveredTest, ConverterMissingReports61456AndStillDeliversThePath)
 {
     Install(L"no-converter", false);
     ConfigureClient(kCopyData, kWindowOptions);
@@ -148,7 +148,7 @@ TEST_F(FailureTest, ConverterMissingReports61456AndStillDeliversThePath)
 
 // The EMF list went with the job description file, so a later clipboard
 // failure has nothing to delete.
-TEST_F(FailureTest, ConverterMissingThenClipboardFailureDeletesNoEmfFiles)
+TEST_F(UndeliveredTest, ConverterMissingThenClipboardFailureDeletesNoEmfFiles)
 {
     Install(L"no-converter-clipboard", false);
     ConfigureClient(kClipboard, kClipboardOptions);
@@ -169,7 +169,7 @@ TEST_F(FailureTest, ConverterMissingThenClipboardFailureDeletesNoEmfFiles)
 
 // Copy-data mode without a window to send to: 61447, every file left. A
 // client that runs but never opens its window ends the wait when it exits.
-TEST_F(FailureTest, CopyDataWithoutWindowReports61447AndLeavesTheFiles)
+TEST_F(UndeliveredTest, CopyDataWithoutWindowReports61447AndLeavesTheFiles)
 {
     Install(L"copydata-no-window");
     ConfigureWindow(kClientClass, L"");
@@ -205,7 +205,7 @@ TEST_F(FailureTest, CopyDataWithoutWindowReports61447AndLeavesTheFiles)
 
 // A class or title that matches nothing: the client the agent starts opens
 // a window, but not the one looked for; nothing is delivered.
-TEST_F(FailureTest, TargetWindowThatMatchesNothingReports61447)
+TEST_F(UndeliveredTest, TargetWindowThatMatchesNothingReports61447)
 {
     Install(L"no-match");
     ConfigureClient(kCopyData, kWindowOptions + L" --exit-after-ms 1500");
@@ -233,7 +233,7 @@ TEST_F(FailureTest, TargetWindowThatMatchesNothingReports61447)
 
 // The clipboard is held by someone else: 61449, nothing deleted, the user's
 // clipboard content untouched, nothing posted.
-TEST_F(FailureTest, ClipboardThatCannotBeOpenedReports61449)
+TEST_F(UndeliveredTest, ClipboardThatCannotBeOpenedReports61449)
 {
     Install(L"clipboard-busy");
     ConfigureClient(kClipboard, kClipboardOptions);
@@ -264,7 +264,7 @@ TEST_F(FailureTest, ClipboardThatCannotBeOpenedReports61449)
 // An empty "Clipboard Format" cannot be set: 61448 by message box, job
 // description file and EMF files deleted. The user's clipboard is neither
 // emptied nor held while the box is up.
-TEST_F(FailureTest, ClipboardSetFailedReports61448AndDeletesTheJobButNotTheUsersClipboard)
+TEST_F(UndeliveredTest, ClipboardSetFailedReports61448AndDeletesTheJobButNotTheUsersClipboard)
 {
     Install(L"clipboard-set-failed");
     ConfigureClient(kClipboard, kClipboardOptions);
@@ -293,7 +293,7 @@ TEST_F(FailureTest, ClipboardSetFailedReports61448AndDeletesTheJobButNotTheUsers
 // Clipboard mode looks for the window once when the client is ready: a
 // client without it gets 61447, the files are deleted, the user's
 // clipboard is kept.
-TEST_F(FailureTest, ClipboardWithoutWindowReports61447AndDeletesTheJob)
+TEST_F(UndeliveredTest, ClipboardWithoutWindowReports61447AndDeletesTheJob)
 {
     Install(L"clipboard-no-window");
     ConfigureClient(kClipboard, kWindowOptions + L" --no-window --exit-after-ms 5000");
@@ -316,7 +316,7 @@ TEST_F(FailureTest, ClipboardWithoutWindowReports61447AndDeletesTheJob)
 
 // Command-line mode with a client that cannot start: 113, the job
 // description file deleted, the EMF files left.
-TEST_F(FailureTest, CommandLineClientThatCannotStartReports113)
+TEST_F(UndeliveredTest, CommandLineClientThatCannotStartReports113)
 {
     Install(L"commandline-failed");
     SetMainString(L"Client Application", folder_ + L"\\no-such-client.exe");
@@ -331,4 +331,40 @@ TEST_F(FailureTest, CommandLineClientThatCannotStartReports113)
     for (const std::wstring& emf : EmfFiles(L"job"))
         EXPECT_TRUE(FileExists(emf));
     EXPECT_TRUE(WaitForLog(L"Run client application."));
+}
+
+// A path the ANSI code page cannot carry and that has no short form (the
+// missing converter took the file with it) is never handed over garbled:
+// the agent logs it and reports 61447 instead; the user's clipboard stays.
+TEST_F(UndeliveredTest, PathWithoutAnyAnsiFormIsReportedNotDeliveredWrong)
+{
+    Install(L"no-ansi-form", false);
+    ConfigureWindow(kClientClass, kClientTitle);
+    SetMainString(L"Clipboard Format", kClientFormat);
+    SetMainDword(L"Message ID", 0x8000);
+    NotificationListener listener;
+    StartAgentHere();
+    ASSERT_TRUE(StartClient(kClipboardOptions));
+    PutUserTextOnClipboard(kUserText);
+
+    const DWORD modes[] = {kCopyData, kClipboard};
+    size_t n = 0;
+    for (DWORD mode : modes) {
+        ++n;
+        SCOPED_TRACE(mode);
+        ConfigureClient(mode, kClipboardOptions);
+        std::wstring name = L"job" + std::to_wstring(n) + L"-\u2713\u4E2D\u6587";
+        std::wstring job = MakeJob(name, static_cast<int>(n));
+        if (!AnsiPath(job).empty())
+            GTEST_SKIP() << "the ANSI code page carries every path here";
+        HandOffJob(job);
+        ASSERT_TRUE(WaitForNotifications(listener, 61447, n));
+        EXPECT_EQ(n, CountNotifications(listener, 61456));
+        EXPECT_TRUE(LogContains(L"The job path cannot be handed over in the ANSI code page: " + job));
+        for (const std::wstring& emf : EmfFiles(name))
+            EXPECT_TRUE(FileExists(emf));
+    }
+    EXPECT_EQ(kUserText, UserTextOnClipboard());
+    EXPECT_TRUE(Records("copydata").empty());
+    EXPECT_TRUE(Records("clipboard").empty());
 }
