@@ -327,6 +327,53 @@ bool StartProgram(const std::wstring& commandLine, PROCESS_INFORMATION* process,
     return false;
 }
 
+int RunProgram(const std::wstring& commandLine, std::string* output, DWORD timeoutMs)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+        return -1;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process = {};
+    bool started = false;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        std::wstring writable = commandLine;
+        started = CreateProcessW(nullptr, &writable[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                 &startup, &process) != FALSE;
+        if (!started)
+            Sleep(200);
+    }
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return -1;
+    }
+    // Read until the program closes its end, so a full pipe never blocks it.
+    std::string text;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        text.append(buffer, read);
+    CloseHandle(readEnd);
+    DWORD exitCode = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    else
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (output)
+        *output = text;
+    return static_cast<int>(exitCode);
+}
+
 AgentProcess StartAgent(const std::wstring& folder, const wchar_t* programName)
 {
     AgentProcess agent;

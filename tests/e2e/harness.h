@@ -102,6 +102,11 @@ struct AgentProcess {
 bool StartProgram(const std::wstring& commandLine, PROCESS_INFORMATION* process,
                   const std::wstring& applicationName = L"");
 
+// Runs a console program to its end (at most timeoutMs), capturing its
+// standard output and error as UTF-8/ANSI text. Returns its exit code, or
+// -1 if it could not be started or did not end in time.
+int RunProgram(const std::wstring& commandLine, std::string* output, DWORD timeoutMs = 60000);
+
 // Starts <folder>\orsanto-agent.exe (or programName).
 AgentProcess StartAgent(const std::wstring& folder, const wchar_t* programName = L"orsanto-agent.exe");
 // Starts the agent and waits until its personal event exists.
