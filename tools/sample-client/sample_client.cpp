@@ -31,12 +31,14 @@
 
 #include <stdio.h>
 
+#include "orsanto/client.h"
+
 #include <string>
 #include <vector>
 
 namespace {
 
-constexpr size_t kPayloadBytes = 260;      // the copy-data and clipboard blocks
+constexpr size_t kPayloadBytes = ORSANTO_PAYLOAD_BYTES;  // the copy-data and clipboard blocks
 constexpr size_t kMaxRecordedBytes = 4096;  // a hostile cbData does not flood the record
 constexpr UINT_PTR kForegroundTimer = 1;
 constexpr UINT kForegroundCheckMs = 50;
@@ -229,14 +231,15 @@ void LoadJob(const std::wstring& path, const wchar_t* way)
     FreePages();
     g_job.path = path;
     g_job.way = way;
-    g_job.jobId = static_cast<int>(GetPrivateProfileIntW(L"Document", L"JobID", 0, path.c_str()));
-    int count = static_cast<int>(GetPrivateProfileIntW(L"EMF", L"Count", 0, path.c_str()));
+    g_job.jobId = static_cast<int>(
+        GetPrivateProfileIntW(ORSANTO_SECTION_DOCUMENT, ORSANTO_KEY_JOB_ID, 0, path.c_str()));
+    int count = static_cast<int>(GetPrivateProfileIntW(ORSANTO_SECTION_EMF, ORSANTO_KEY_EMF_COUNT, 0, path.c_str()));
     for (int n = 0; n < count; ++n) {
         wchar_t key[32];
         wchar_t file[MAX_PATH];
-        swprintf(key, ARRAYSIZE(key), L"File%d", n);
+        swprintf(key, ARRAYSIZE(key), ORSANTO_KEY_EMF_FILE_FORMAT, n);
         // The list has no gaps: a missing entry ends it, whatever "Count" says.
-        if (GetPrivateProfileStringW(L"EMF", key, L"", file, ARRAYSIZE(file), path.c_str()) == 0)
+        if (GetPrivateProfileStringW(ORSANTO_SECTION_EMF, key, L"", file, ARRAYSIZE(file), path.c_str()) == 0)
             break;
         g_job.emfFiles.push_back(file);
         g_job.pages.push_back(GetEnhMetaFileW(file));
@@ -268,20 +271,18 @@ void CheckForeground()
 }
 
 // The copy-data block and the clipboard block hold the ANSI path and its
-// NUL. A block with no NUL within its bytes is refused: reading on would run
-// past the data we were given.
+// NUL. A block with no NUL within its bytes is refused (the helper of
+// orsanto/client.h never reads past the data we were given).
 bool PathFromBlock(const void* data, size_t size, std::wstring* path)
 {
-    const char* bytes = static_cast<const char*>(data);
-    const void* nul = data != nullptr ? memchr(bytes, '\0', size) : nullptr;
-    if (nul == nullptr || nul == bytes)
+    char ansi[kPayloadBytes];
+    if (!OrsantoPathFromPayload(data, size, ansi, sizeof(ansi)))
         return false;
-    int length = static_cast<int>(static_cast<const char*>(nul) - bytes);
-    wchar_t wide[MAX_PATH * 2];
-    int chars = MultiByteToWideChar(CP_ACP, 0, bytes, length, wide, ARRAYSIZE(wide) - 1);
-    if (chars <= 0)
+    wchar_t wide[kPayloadBytes];
+    int chars = MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, ARRAYSIZE(wide));
+    if (chars <= 1)
         return false;
-    path->assign(wide, chars);
+    path->assign(wide, chars - 1);
     return true;
 }
 
