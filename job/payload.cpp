@@ -9,11 +9,12 @@ namespace {
 bool ConvertExactly(const wchar_t* path, JobPayload* payload)
 {
     ZeroMemory(payload->bytes, sizeof(payload->bytes));
-    // A UTF-8 code page carries every path and takes neither flag nor check.
+    // A UTF-8 code page carries every valid path; it takes no default
+    // character, so an invalid one (a lone surrogate) fails the call instead.
     bool utf8 = GetACP() == CP_UTF8;
     BOOL usedDefault = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, path, -1, payload->bytes,
-                                    sizeof(payload->bytes), nullptr, utf8 ? nullptr : &usedDefault);
+    int bytes = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, path, -1,
+                                    payload->bytes, sizeof(payload->bytes), nullptr, utf8 ? nullptr : &usedDefault);
     if (bytes > 0 && !usedDefault)
         return true;
     ZeroMemory(payload->bytes, sizeof(payload->bytes));
