@@ -16,7 +16,8 @@ bool AppendText(wchar_t* dst, size_t dstChars, const wchar_t* src)
     return SUCCEEDED(StringCchCatW(dst, dstChars, src));
 }
 
-bool FormatText(wchar_t* dst, size_t dstChars, const wchar_t* format, ...)
+// A printf-style front for the bounded platform formatter, which takes a va_list.
+bool FormatText(wchar_t* dst, size_t dstChars, const wchar_t* format, ...)  // NOLINT(cert-dcl50-cpp)
 {
     va_list args;
     va_start(args, format);

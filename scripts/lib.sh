@@ -20,7 +20,8 @@ orsanto_install() {
   local missing=() pair
   for pair in x86_64-w64-mingw32-g++-posix:g++-mingw-w64-x86-64 wine:wine \
               /usr/lib/wine/wine64:wine64 Xvfb:xvfb xauth:xauth cmake:cmake \
-              /usr/src/googletest/CMakeLists.txt:googletest "$@"; do
+              /usr/src/googletest/CMakeLists.txt:googletest cppcheck:cppcheck \
+              clang-tidy:clang-tidy "$@"; do
     local cmd=${pair%%:*} pkg=${pair#*:}
     if [[ $cmd == /* ]]; then [[ -e $cmd ]] && continue
     else command -v "$cmd" >/dev/null 2>&1 && continue; fi
