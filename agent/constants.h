@@ -15,6 +15,10 @@ constexpr wchar_t kUserKeyPath[] = ORSANTO_MAIN_KEY;  // under HKEY_CURRENT_USER
 constexpr wchar_t kCaption[] = ORSANTO_PRINTER_NAME L" agent";
 constexpr wchar_t kNotificationMessageName[] = ORSANTO_NOTIFY_MESSAGE_NAME;
 constexpr wchar_t kLogFilePath[] = L"C:\\vp_log.txt";
+// Keeps the records of all agents' log writes apart; the local name serves
+// systems without the global namespace.
+constexpr wchar_t kLogMutexName[] = L"Global\\" ORSANTO_PRINTER_NAME L"_log_mutex";
+constexpr wchar_t kLocalLogMutexName[] = ORSANTO_PRINTER_NAME L"_log_mutex";
 constexpr wchar_t kLanguageFileName[] = ORSANTO_SHORT_NAME L".lng";
 constexpr wchar_t kPrinterNamePlaceholder[] = L"%PRINTER_NAME%";
 

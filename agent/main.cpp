@@ -7,6 +7,7 @@
 #include "agent/activity_log.h"
 #include "agent/constants.h"
 #include "agent/messages.h"
+#include "agent/open_security.h"
 #include "agent/settings.h"
 #include "agent/text.h"
 #include "job/process_job.h"
@@ -21,22 +22,6 @@ struct EventSet {
 };
 
 using JobThreadList = std::vector<HANDLE>;
-
-// A null access list, so that the printer side can open and signal the
-// events from another account.
-struct OpenSecurity {
-    SECURITY_DESCRIPTOR descriptor;
-    SECURITY_ATTRIBUTES attributes;
-};
-
-void BuildOpenSecurity(OpenSecurity* security)
-{
-    InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION);
-    SetSecurityDescriptorDacl(&security->descriptor, TRUE, nullptr, FALSE);
-    security->attributes.nLength = sizeof(security->attributes);
-    security->attributes.lpSecurityDescriptor = &security->descriptor;
-    security->attributes.bInheritHandle = FALSE;
-}
 
 HANDLE CreateAgentEvent(SECURITY_ATTRIBUTES* attributes, const wchar_t* name)
 {
@@ -82,19 +67,14 @@ void CloseAgentEvents(EventSet* events)
     }
 }
 
-// Closes finished job threads; with terminate, ends running ones too.
-void ReapJobThreads(JobThreadList* threads, bool terminate)
+// Closes the handles of finished job threads; running ones stay listed.
+void ReapJobThreads(JobThreadList* threads)
 {
     for (size_t i = threads->size(); i-- > 0;) {
         HANDLE thread = (*threads)[i];
         DWORD exitCode = 0;
-        if (!GetExitCodeThread(thread, &exitCode))
+        if (!GetExitCodeThread(thread, &exitCode) || exitCode == STILL_ACTIVE)
             continue;
-        if (exitCode == STILL_ACTIVE) {
-            if (!terminate)
-                continue;
-            TerminateThread(thread, 0);
-        }
         CloseHandle(thread);
         threads->erase(threads->begin() + static_cast<ptrdiff_t>(i));
     }
@@ -102,7 +82,7 @@ void ReapJobThreads(JobThreadList* threads, bool terminate)
 
 void StartJobThread(JobThreadList* threads, JobKind kind)
 {
-    ReapJobThreads(threads, false);
+    ReapJobThreads(threads);
     HANDLE thread = CreateThread(nullptr, 0, ProcessJob, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(kind)), 0,
                                  nullptr);
     if (thread == nullptr)
@@ -182,8 +162,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         WriteLogLine(kLogSuicide);
         WriteLogLine(kLogAgentExits);
         CloseActivityLog();
-        ReapJobThreads(&threads, true);
+        ReapJobThreads(&threads);
     }
     CloseAgentEvents(&events);
+    // Job threads still running end with the process, all at once. Ending
+    // them one by one could leave a lock they hold inside the system (the
+    // loader's, the heap's) taken for good, and the exit would wait for it.
+    if (!threads.empty())
+        TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }
