@@ -11,6 +11,7 @@
 #include "agent/settings.h"
 #include "agent/text.h"
 #include "job/process_job.h"
+#include "job/purge.h"
 
 namespace {
 
@@ -157,6 +158,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     EventSet events = {};
     JobThreadList threads;
     if (CreateAgentEvents(names, &events)) {
+        BindSpooler();
         WriteLogLine(kLogWaiting);
         RunEventLoop(events, &threads);
         WriteLogLine(kLogSuicide);

@@ -66,6 +66,11 @@ bool StartAuxiliaryProgram(const wchar_t* fileName, const wchar_t* jobPath, size
         || !FormatText(commandLine, ARRAYSIZE(commandLine), L"\"%ls\" %ls", programPath, jobPath))
         return false;
 
+    // A program that is not installed costs a failed process start
+    // otherwise, on every job.
+    if (GetFileAttributesW(programPath) == INVALID_FILE_ATTRIBUTES)
+        return false;
+
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     return CreateProcessW(programPath, commandLine,

@@ -7,7 +7,31 @@
 
 #include "agent/constants.h"
 
-SpoolerApi g_spooler = {OpenPrinterW, EnumJobsW, SetJobW, ClosePrinter};
+SpoolerApi g_spooler = {};
+
+namespace {
+
+template <typename Function>
+bool BindFunction(HMODULE module, const char* name, Function* function)
+{
+    // Through void (*)(): the cast to the real signature is meant.
+    *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+    return *function != nullptr;
+}
+
+}  // namespace
+
+bool BindSpooler()
+{
+    HMODULE winspool = LoadLibraryW(L"winspool.drv");
+    SpoolerApi api = {};
+    if (winspool == nullptr || !BindFunction(winspool, "OpenPrinterW", &api.openPrinter)
+        || !BindFunction(winspool, "EnumJobsW", &api.enumJobs) || !BindFunction(winspool, "SetJobW", &api.setJob)
+        || !BindFunction(winspool, "ClosePrinter", &api.closePrinter))
+        return false;
+    g_spooler = api;  // the library stays loaded for the agent's life
+    return true;
+}
 
 void PurgePrintedJobs()
 {
@@ -15,7 +39,7 @@ void PurgePrintedJobs()
     wmemcpy(printerName, kPrinterName, ARRAYSIZE(kPrinterName));  // the call wants a writable name
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_ADMINISTER};
     HANDLE printer = nullptr;
-    if (!g_spooler.openPrinter(printerName, &printer, &defaults))
+    if (g_spooler.openPrinter == nullptr || !g_spooler.openPrinter(printerName, &printer, &defaults))
         return;
 
     DWORD needed = 0;

@@ -4,8 +4,10 @@
 #include <windows.h>
 #include <winspool.h>
 
-// The four spooler calls the purge makes. The product binds them to
-// winspool; tests bind an in-memory queue.
+// The four spooler calls the purge makes. The agent binds them to winspool
+// once its events exist (loading the spooler library is the largest part of
+// a start-up otherwise); tests bind an in-memory queue. While nothing is
+// bound the purge does nothing.
 struct SpoolerApi {
     BOOL(WINAPI* openPrinter)(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults);
     BOOL(WINAPI* enumJobs)(HANDLE printer, DWORD firstJob, DWORD jobCount, DWORD level, LPBYTE jobs, DWORD size,
@@ -15,6 +17,10 @@ struct SpoolerApi {
 };
 
 extern SpoolerApi g_spooler;
+
+// Binds g_spooler to winspool; called by the main thread before the first
+// job thread starts. False, leaving it unbound, if the library is missing.
+bool BindSpooler();
 
 constexpr DWORD kPurgePassJobs = 256;
 

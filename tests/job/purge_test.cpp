@@ -199,3 +199,28 @@ TEST_F(PurgeTest, QueueEmptiedMeanwhileDeletesNothing)
 }
 
 }  // namespace
+
+// The agent binds the real spooler once its events exist; before that, and
+// when the library is missing, the purge does nothing.
+TEST(SpoolerBinding, PurgeWithoutABoundSpoolerDoesNothing)
+{
+    SpoolerApi saved = g_spooler;
+    g_spooler = {};
+    PurgePrintedJobs();
+    g_spooler = saved;
+}
+
+TEST(SpoolerBinding, BindsTheFourWinspoolCalls)
+{
+    SpoolerApi saved = g_spooler;
+    g_spooler = {};
+    ASSERT_TRUE(BindSpooler());
+    EXPECT_NE(nullptr, g_spooler.openPrinter);
+    EXPECT_NE(nullptr, g_spooler.enumJobs);
+    EXPECT_NE(nullptr, g_spooler.setJob);
+    EXPECT_NE(nullptr, g_spooler.closePrinter);
+    // This machine has no "Orsanto" queue: the real open fails and the purge
+    // ends silently.
+    PurgePrintedJobs();
+    g_spooler = saved;
+}
