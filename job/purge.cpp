@@ -24,11 +24,15 @@ bool BindFunction(HMODULE module, const char* name, Function* function)
 bool BindSpooler()
 {
     HMODULE winspool = LoadLibraryW(L"winspool.drv");
-    SpoolerApi api = {};
-    if (winspool == nullptr || !BindFunction(winspool, "OpenPrinterW", &api.openPrinter)
-        || !BindFunction(winspool, "EnumJobsW", &api.enumJobs) || !BindFunction(winspool, "SetJobW", &api.setJob)
-        || !BindFunction(winspool, "ClosePrinter", &api.closePrinter))
+    if (winspool == nullptr)
         return false;
+    SpoolerApi api = {};
+    if (!BindFunction(winspool, "OpenPrinterW", &api.openPrinter) || !BindFunction(winspool, "EnumJobsW", &api.enumJobs)
+        || !BindFunction(winspool, "SetJobW", &api.setJob)
+        || !BindFunction(winspool, "ClosePrinter", &api.closePrinter)) {
+        FreeLibrary(winspool);
+        return false;
+    }
     g_spooler = api;  // the library stays loaded for the agent's life
     return true;
 }
