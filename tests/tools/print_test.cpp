@@ -119,6 +119,15 @@ TEST_F(PrintTest, RefusesBadUsageClearly)
         {L"--jobs", 1, "bad option or value: --jobs"},
         {L"--kind everyone", 1, "--kind takes personal, shared or system"},
         {L"--frobnicate", 1, "bad option or value: --frobnicate"},
+        {L"--pages 1001", 1, "bad option or value: --pages"},
+        {L"--jobs 0", 1, "bad option or value: --jobs"},
+        {L"--session -1", 1, "bad option or value: --session"},
+        {L"--pace soon", 1, "bad option or value: --pace"},
+        {L"--timeout -5", 1, "bad option or value: --timeout"},
+        {L"--job-id x", 1, "bad option or value: --job-id"},
+        {L"--user", 1, "bad option or value: --user"},
+        {L"--folder", 1, "bad option or value: --folder"},
+        {L"--kind", 1, "bad option or value: --kind"},
         {L"C:\\orsanto-tests\\missing.emf", 1, "EMF file not found"},
         {L"--folder C:\\orsanto-tests\\print-usage\\not-a-folder\\sub", 4, "job folder cannot be created"},
         {L"", 2, "no agent is waiting on Global\\root_Orsanto_printevent_SESSION1"},
@@ -170,4 +179,27 @@ TEST_F(PrintTest, CopiesGivenPagesIntoTheJob)
     std::wstring page = ProfileString(job, L"EMF", L"File0");
     EXPECT_NE(given, page);
     EXPECT_EQ(ReadFileBytes(given), ReadFileBytes(page));
+}
+
+// The printer side writes one value per name: by default it waits until the
+// agent has taken each one, and says so when no agent does.
+TEST_F(PrintTest, WaitsForTheAgentToTakeEachHandOff)
+{
+    std::wstring jobs = MakeTestFolder(L"print-wait");
+    // An event of the agent's name that nobody serves.
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, PersonalEventName().c_str());
+    ASSERT_NE(nullptr, event);
+    std::string output;
+    EXPECT_EQ(5, RunProgram(PrintCommand(L"--timeout 300 --folder " + jobs), &output)) << output;
+    EXPECT_NE(std::string::npos, output.find("the agent did not take job 1 within 300 ms")) << output;
+    EXPECT_TRUE(MainValueExists(L"root"));
+    // The next job is not written over the one still waiting.
+    EXPECT_EQ(5, RunProgram(PrintCommand(L"--timeout 300 --job-id 2 --folder " + jobs), &output)) << output;
+    EXPECT_NE(std::string::npos, output.find("has not taken the earlier hand-off value")) << output;
+
+    ResetMainKey();
+    EXPECT_EQ(0, RunProgram(PrintCommand(L"--no-wait --folder " + jobs), &output)) << output;
+    EXPECT_TRUE(MainValueExists(L"root"));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 0));
+    CloseHandle(event);
 }
