@@ -1,0 +1,74 @@
+// An auxiliary program that misbehaves on request, installed beside the agent
+// as "CustomRoutine.exe" or "orstdisp.exe": with "<job path>.hang" present it
+// never exits, with "<job path>.crash" present it dies of an access violation.
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+// Everything after the (quoted) program path: the job path, unquoted.
+std::wstring JobPath()
+{
+    const wchar_t* at = GetCommandLineW();
+    if (*at == L'"') {
+        at = wcschr(at + 1, L'"');
+        at = at != nullptr ? at + 1 : L"";
+    } else {
+        while (*at != L'\0' && *at != L' ')
+            ++at;
+    }
+    while (*at == L' ')
+        ++at;
+    return at;
+}
+
+bool Exists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Appends "<what>\t<job path>\t<process id>" to "<own path>.log"; the tests
+// read it to know which step a job has reached and which processes to end.
+void Record(const wchar_t* what, const std::wstring& jobPath)
+{
+    wchar_t own[MAX_PATH];
+    DWORD chars = GetModuleFileNameW(nullptr, own, MAX_PATH);
+    std::wstring logPath = std::wstring(own, chars) + L".log";
+    std::wstring line = std::wstring(what) + L"\t" + jobPath + L"\t" + std::to_wstring(GetCurrentProcessId()) + L"\r\n";
+    int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string bytes(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &bytes[0], size, nullptr, nullptr);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        HANDLE file = CreateFileW(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size() - 1), &written, nullptr);
+            CloseHandle(file);
+            return;
+        }
+        Sleep(20);
+    }
+}
+
+}  // namespace
+
+int wmain()
+{
+    // A crash ends the process without a crash dialog that would wait for a user.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    std::wstring jobPath = JobPath();
+    Record(L"started", jobPath);
+    if (Exists(jobPath + L".crash")) {
+        Record(L"crash", jobPath);
+        *static_cast<volatile int*>(nullptr) = 1;
+        TerminateProcess(GetCurrentProcess(), static_cast<UINT>(EXCEPTION_ACCESS_VIOLATION));
+    }
+    if (Exists(jobPath + L".hang")) {
+        Record(L"hang", jobPath);
+        Sleep(INFINITE);
+    }
+    Record(L"finished", jobPath);
+    return 0;
+}
