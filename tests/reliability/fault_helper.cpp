@@ -1,6 +1,7 @@
 // An auxiliary program that misbehaves on request, installed beside the agent
-// as "CustomRoutine.exe" or "orstdisp.exe": with "<job path>.hang" present it
-// never exits, with "<job path>.crash" present it dies of an access violation.
+// as "CustomRoutine.exe" or "orstdisp.exe": with "<job path>.<own name>.hang"
+// present (say job.ini.orstdisp.hang) it never exits, with "....crash" it
+// dies of an access violation.
 #include <windows.h>
 
 #include <string>
@@ -52,20 +53,32 @@ void Record(const wchar_t* what, const std::wstring& jobPath)
     }
 }
 
+// The fault is not handled: the process ends with its code, as a crash does,
+// but without the debugger Wine would start and leave waiting for a user.
+LONG WINAPI EndOnFault(EXCEPTION_POINTERS*)
+{
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 }  // namespace
 
 int wmain()
 {
-    // A crash ends the process without a crash dialog that would wait for a user.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndOnFault);
     std::wstring jobPath = JobPath();
+    wchar_t own[MAX_PATH];
+    DWORD chars = GetModuleFileNameW(nullptr, own, MAX_PATH);
+    std::wstring name(own, chars);
+    name = name.substr(name.find_last_of(L'\\') + 1);
+    std::wstring marker = jobPath + L"." + name.substr(0, name.find_last_of(L'.'));
     Record(L"started", jobPath);
-    if (Exists(jobPath + L".crash")) {
+    if (Exists(marker + L".crash")) {
         Record(L"crash", jobPath);
         *static_cast<volatile int*>(nullptr) = 1;
         TerminateProcess(GetCurrentProcess(), static_cast<UINT>(EXCEPTION_ACCESS_VIOLATION));
     }
-    if (Exists(jobPath + L".hang")) {
+    if (Exists(marker + L".hang")) {
         Record(L"hang", jobPath);
         Sleep(INFINITE);
     }
