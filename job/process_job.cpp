@@ -77,13 +77,17 @@ void DeleteJobFiles(const wchar_t* jobPath)
     int count = static_cast<int>(GetPrivateProfileIntW(kEmfSection, kEmfCountKey, 0, jobPath));
     for (int n = 0; n < count; ++n) {
         wchar_t key[kPathChars];
-        wchar_t emfPath[kPathChars];
+        wchar_t emfPath[kPathChars + 1];  // one more, to tell a cut entry from a full one
         FormatText(key, ARRAYSIZE(key), kEmfFileKeyFormat, n);
         // The printer side lists its files without gaps: a missing entry
         // ends the list, so a hostile "Count" cannot hold the thread.
-        if (GetPrivateProfileStringW(kEmfSection, key, L"", emfPath, ARRAYSIZE(emfPath), jobPath) == 0)
+        DWORD chars = GetPrivateProfileStringW(kEmfSection, key, L"", emfPath, ARRAYSIZE(emfPath), jobPath);
+        if (chars == 0)
             break;
-        DeleteFileW(emfPath);
+        // An entry too long for a path comes back cut short and would name
+        // some other file: it is skipped.
+        if (chars < kPathChars)
+            DeleteFileW(emfPath);
     }
     DeleteFileW(jobPath);
 }
