@@ -97,7 +97,7 @@ bool StartBaseline(Baseline* baseline, bool logged)
 
 void StopBaseline(Baseline* baseline)
 {
-    SignalNamedEvent(baseline->quitEvent);
+    SignalEvent(baseline->quitEvent);
     if (WaitForSingleObject(baseline->process.hProcess, 5000) != WAIT_OBJECT_0)
         TerminateProcess(baseline->process.hProcess, 1);
     CloseHandle(baseline->process.hThread);
@@ -394,7 +394,7 @@ int RunIdle()
         minimalBefore = minimalNow;
     }
     StopAgent(&agent);
-    SignalNamedEvent(minimalEvent);
+    SignalEvent(minimalEvent);
     WaitForSingleObject(minimal.hProcess, 5000);
     CloseHandle(minimal.hThread);
     CloseHandle(minimal.hProcess);
@@ -510,7 +510,7 @@ double TimeStart(const std::wstring& program, const std::wstring& arguments, con
             break;
         Sleep(1);
     }
-    SignalNamedEvent(stopEvent);
+    SignalEvent(stopEvent);
     if (WaitForSingleObject(process.hProcess, 5000) != WAIT_OBJECT_0)
         TerminateProcess(process.hProcess, 1);
     CloseHandle(process.hThread);

@@ -11,7 +11,6 @@
 
 namespace fs = std::filesystem;
 
-const wchar_t kBenchMainKey[] = L"Software\\Orsanto";
 const wchar_t kBenchRoot[] = L"C:\\orsanto-bench";
 const wchar_t kKillEventName[] = L"Global\\Orsanto_killevent";
 const wchar_t kClientClass[] = L"OrsantoBenchClient";
@@ -69,59 +68,6 @@ void PrintStep(const std::string& name, const Spread& micros, const std::string&
     fflush(stdout);
 }
 
-// ---- Registry ------------------------------------------------------------------
-
-namespace {
-
-HKEY OpenMainKey(REGSAM access)
-{
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, kBenchMainKey, 0, nullptr, 0, access, nullptr, &key, nullptr)
-        != ERROR_SUCCESS)
-        return nullptr;
-    return key;
-}
-
-}  // namespace
-
-void ResetMainKey()
-{
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kBenchMainKey);
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, kBenchMainKey);
-    HKEY key = OpenMainKey(KEY_ALL_ACCESS);
-    if (key != nullptr)
-        RegCloseKey(key);
-}
-
-void SetMainDword(const wchar_t* name, DWORD value)
-{
-    HKEY key = OpenMainKey(KEY_SET_VALUE);
-    if (key == nullptr)
-        return;
-    RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
-    RegCloseKey(key);
-}
-
-void SetMainString(const wchar_t* name, const std::wstring& value)
-{
-    HKEY key = OpenMainKey(KEY_SET_VALUE);
-    if (key == nullptr)
-        return;
-    RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-}
-
-bool MainValueExists(const wchar_t* name)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kBenchMainKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    LSTATUS status = RegQueryValueExW(key, name, nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
-}
-
 // ---- Files ---------------------------------------------------------------------
 
 std::wstring BenchDir(const std::wstring& name)
@@ -130,14 +76,6 @@ std::wstring BenchDir(const std::wstring& name)
     std::error_code ec;
     fs::create_directories(folder, ec);
     return folder;
-}
-
-std::wstring BinDir()
-{
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.find_last_of(L'\\'));
 }
 
 void WriteTextFile(const std::wstring& path, const std::string& text)
@@ -278,97 +216,12 @@ double ProcessCpuMs(HANDLE process, const std::wstring& marker)
     return nanoseconds / 1e6;
 }
 
-namespace {
-
-// One entry of the system's handle list (information class 16).
-struct SystemHandleEntry {
-    USHORT processId;
-    USHORT creatorBackTraceIndex;
-    UCHAR objectType;
-    UCHAR attributes;
-    USHORT handle;
-    PVOID object;
-    ULONG grantedAccess;
-};
-
-DWORD CountHandlesInSystemList(DWORD processId)
-{
-    using QueryFunction = LONG(WINAPI*)(ULONG, PVOID, ULONG, PULONG);
-    auto query = reinterpret_cast<QueryFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQuerySystemInformation")));
-    if (query == nullptr)
-        return 0;
-    std::vector<BYTE> buffer(1 << 16);
-    for (int attempt = 0; attempt < 10; ++attempt) {
-        ULONG needed = 0;
-        LONG status = query(16, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
-        if (status == static_cast<LONG>(0xC0000004)) {  // the list does not fit yet
-            buffer.resize(needed > buffer.size() ? needed + 4096 : buffer.size() * 2);
-            continue;
-        }
-        if (status != 0)
-            return 0;
-        ULONG entries = *reinterpret_cast<ULONG*>(buffer.data());
-        const auto* entry = reinterpret_cast<const SystemHandleEntry*>(buffer.data() + sizeof(ULONG_PTR));
-        DWORD count = 0;
-        for (ULONG i = 0; i < entries; ++i)
-            count += entry[i].processId == static_cast<USHORT>(processId);
-        return count;
-    }
-    return 0;
-}
-
-}  // namespace
-
-DWORD HandleCount(HANDLE process, DWORD processId)
-{
-    DWORD count = 0;
-    if (!GetProcessHandleCount(process, &count) || count == 0)
-        count = CountHandlesInSystemList(processId);
-    return count;
-}
-
 // ---- The agent -------------------------------------------------------------
-
-std::wstring UserName()
-{
-    wchar_t user[64];
-    DWORD size = 64;
-    if (!GetUserNameW(user, &size))
-        user[0] = L'\0';
-    return user;
-}
-
-std::wstring PersonalEventName()
-{
-    DWORD session = 0;
-    ProcessIdToSessionId(GetCurrentProcessId(), &session);
-    return L"Global\\" + UserName() + L"_Orsanto_printevent_SESSION" + std::to_wstring(session);
-}
-
-bool EventExists(const std::wstring& name)
-{
-    HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
-    if (event == nullptr)
-        return false;
-    CloseHandle(event);
-    return true;
-}
-
-bool SignalNamedEvent(const std::wstring& name)
-{
-    HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
-    if (event == nullptr)
-        return false;
-    BOOL ok = SetEvent(event);
-    CloseHandle(event);
-    return ok != FALSE;
-}
 
 bool StartAgent(Agent* agent, const std::wstring& marker)
 {
     // A left-over agent would own the events.
-    SignalNamedEvent(kKillEventName);
+    SignalEvent(kKillEventName);
     for (int i = 0; i < 250 && EventExists(kKillEventName); ++i)
         Sleep(20);
     std::wstring folder = BenchDir(L"agent");
@@ -394,7 +247,7 @@ void StopAgent(Agent* agent)
 {
     if (agent->process.hProcess == nullptr)
         return;
-    SignalNamedEvent(kKillEventName);
+    SignalEvent(kKillEventName);
     if (WaitForSingleObject(agent->process.hProcess, 5000) != WAIT_OBJECT_0) {
         TerminateProcess(agent->process.hProcess, 1);
         WaitForSingleObject(agent->process.hProcess, 5000);

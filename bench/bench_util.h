@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "agent_support.h"
+
 #include <string>
 #include <vector>
 
@@ -44,16 +46,11 @@ void PrintStep(const std::string& name, const Spread& micros, const std::string&
 // ---- Registry: HKLM\Software\Orsanto ----------------------------------------
 
 extern const wchar_t kBenchMainKey[];
-void ResetMainKey();
-void SetMainDword(const wchar_t* name, DWORD value);
-void SetMainString(const wchar_t* name, const std::wstring& value);
-bool MainValueExists(const wchar_t* name);
 
 // ---- Files -------------------------------------------------------------------
 
 extern const wchar_t kBenchRoot[];  // C:\orsanto-bench
 std::wstring BenchDir(const std::wstring& name);  // created if missing
-std::wstring BinDir();  // folder of the running program
 void WriteTextFile(const std::wstring& path, const std::string& text);
 // A job description file as the printer side writes it.
 std::wstring WriteJobFile(const std::wstring& folder, int jobId);
@@ -64,7 +61,6 @@ bool StartProcess(const std::wstring& application, const std::wstring& arguments
 DWORD CountThreads(DWORD processId);
 // Handles of a process; from the system's handle list where
 // GetProcessHandleCount gives 0 (Wine).
-DWORD HandleCount(HANDLE process, DWORD processId);
 // CPU time (kernel and user) a process has used, in milliseconds; -1 when
 // unknown. Wine's GetProcessTimes answers with the calling process's times
 // whatever handle it is given, so under Wine the time is read from Linux
@@ -78,10 +74,6 @@ bool WaitForThreads(DWORD processId, DWORD threads, DWORD timeoutMs);
 // ---- The agent -------------------------------------------------------------
 
 extern const wchar_t kKillEventName[];
-std::wstring PersonalEventName();
-std::wstring UserName();
-bool EventExists(const std::wstring& name);
-bool SignalNamedEvent(const std::wstring& name);
 
 struct Agent {
     PROCESS_INFORMATION process = {};

@@ -6,14 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include "agent_support.h"
+
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 // ---- Files and folders ----------------------------------------------------
-
-// The folder of the test program, where every built program lies.
-std::wstring BinDir();
 
 // A fresh, empty folder C:\orsanto-tests\<name> (removed first if present).
 std::wstring MakeTestFolder(const std::wstring& name);
@@ -26,10 +25,7 @@ std::wstring CopyProgram(const std::wstring& folder, const std::wstring& fileNam
 // A fresh folder with a copy of orsanto-agent.exe and of the given programs.
 std::wstring MakeAgentFolder(const std::wstring& name, std::initializer_list<const wchar_t*> programs = {});
 
-void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 void WriteFileText(const std::wstring& path, const std::wstring& text);  // UTF-16LE with BOM
-std::string ReadFileBytes(const std::wstring& path);
-bool FileExists(const std::wstring& path);
 
 // Polls condition every 20 ms until it holds or timeoutMs passes.
 template <typename Condition>
@@ -45,18 +41,7 @@ bool WaitUntil(Condition condition, DWORD timeoutMs)
     }
 }
 
-// ---- Registry: HKLM\Software\Orsanto -------------------------------------
-
-extern const wchar_t kTestMainKey[];  // Software\Orsanto
-
-void DeleteMainKey();
-void ResetMainKey();  // deleted and created empty
-void SetMainDword(const wchar_t* name, DWORD value);
-void SetMainString(const wchar_t* name, const std::wstring& value);
-void SetMainRaw(const wchar_t* name, DWORD type, const void* data, DWORD size);
-bool MainValueExists(const wchar_t* name);
-void SetRegistryString(HKEY root, const wchar_t* path, const wchar_t* name, const std::wstring& value);
-void DeleteRegistryTree(HKEY root, const wchar_t* path);
+// ---- Legacy naming ---------------------------------------------------------
 
 // Makes Wine report Windows NT 4.0 to orsanto-agent.exe (legacy naming).
 void SetLegacyNaming(bool on);
@@ -80,16 +65,12 @@ bool LogRecordsWellFormed(std::wstring* firstBad = nullptr);
 
 // ---- Events --------------------------------------------------------------
 
-std::wstring PersonalEventName();  // Global\root_Orsanto_printevent_SESSION1
 extern const wchar_t kSharedEvent[];
 extern const wchar_t kKillEvent[];
 extern const wchar_t kLegacyPrintEvent[];
 extern const wchar_t kLegacySharedEvent[];
 extern const wchar_t kLegacyKillEvent[];
 
-bool EventExists(const std::wstring& name);
-// Opens (never creates), signals and closes the event.
-bool SignalEvent(const std::wstring& name);
 
 // ---- The agent process -----------------------------------------------------
 
