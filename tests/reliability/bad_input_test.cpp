@@ -28,7 +28,7 @@ std::string Utf16Bytes(const std::wstring& text)
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
-class BadInputTest : public ReliabilityTest {
+class HostileInputTest : public ReliabilityTest {
 protected:
     std::wstring Install(const std::wstring& name)
     {
@@ -69,7 +69,7 @@ protected:
 // outcome leaves them alone, and no outcome deletes a file that is not
 // listed: not one whose path is the first 259 characters of a longer entry,
 // not a folder, not what a wildcard would match.
-TEST_F(BadInputTest, HostileEmfEntriesAreDeletedOnlyOnTheClipboardFailurePath)
+TEST_F(HostileInputTest, HostileEmfEntriesAreDeletedOnlyOnTheClipboardFailurePath)
 {
     std::wstring folder = Install(L"bad-emf-entries");
     std::wstring victims = MakeTestFolder(L"bad-emf-victims");
@@ -174,7 +174,7 @@ TEST_F(BadInputTest, HostileEmfEntriesAreDeletedOnlyOnTheClipboardFailurePath)
 // Job description files the profile functions may not read as written, and
 // files of megabytes: the job is taken, logged and handed on, and the agent
 // goes on.
-TEST_F(BadInputTest, JobFilesInOtherEncodingsOrOfMegabytesAreHandedOn)
+TEST_F(HostileInputTest, JobFilesInOtherEncodingsOrOfMegabytesAreHandedOn)
 {
     std::wstring folder = Install(L"bad-encodings");
     AgentProcess agent = Start(folder);
@@ -220,7 +220,7 @@ TEST_F(BadInputTest, JobFilesInOtherEncodingsOrOfMegabytesAreHandedOn)
 // Hand-off values around the 520 bytes the agent reads, and paths outside
 // the ANSI code page: what fits reaches the preprocessor, the converter and
 // the command-line client exactly; what does not is reported and left.
-TEST_F(BadInputTest, HandOffPathsAroundTheReadSizeAndOutsideTheAnsiCodePage)
+TEST_F(HostileInputTest, HandOffPathsAroundTheReadSizeAndOutsideTheAnsiCodePage)
 {
     std::wstring folder = Install(L"bad-handoff-sizes");
     AgentProcess agent = Start(folder);
