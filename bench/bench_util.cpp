@@ -145,21 +145,6 @@ bool RunningOnWine()
 
 namespace {
 
-std::string ReadWholeFile(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
-
 // The Linux process id of the Wine process whose command line holds marker.
 std::wstring FindLinuxProcess(const std::wstring& marker)
 {
@@ -173,7 +158,7 @@ std::wstring FindLinuxProcess(const std::wstring& marker)
         std::wstring name = entry.cFileName;
         if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos)
             continue;
-        std::string commandLine = ReadWholeFile(L"Z:\\proc\\" + name + L"\\cmdline");
+        std::string commandLine = ReadFileBytes(L"Z:\\proc\\" + name + L"\\cmdline");
         std::replace(commandLine.begin(), commandLine.end(), '\0', ' ');
         if (commandLine.find(wanted) != std::string::npos && commandLine.find(".exe") != std::string::npos) {
             found = name;
@@ -210,7 +195,7 @@ double ProcessCpuMs(HANDLE process, const std::wstring& marker)
         std::wstring name = entry.cFileName;
         if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos)
             continue;
-        nanoseconds += strtod(ReadWholeFile(tasks + name + L"\\schedstat").c_str(), nullptr);
+        nanoseconds += strtod(ReadFileBytes(tasks + name + L"\\schedstat").c_str(), nullptr);
     } while (FindNextFileW(search, &entry));
     FindClose(search);
     return nanoseconds / 1e6;

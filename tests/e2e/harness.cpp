@@ -293,6 +293,26 @@ DWORD HandleCount(const AgentProcess& agent)
     return HandleCount(agent.process, agent.processId);
 }
 
+DWORD HandlesLeftPerInputIdleWait(const std::wstring& folder)
+{
+    PROCESS_INFORMATION progress;
+    std::wstring program = folder + L"\\progress.exe";
+    if (!StartProgram(L"\"" + program + L"\" calibration", &progress, program))
+        return 0;
+    AgentProcess self = {GetCurrentProcess(), GetCurrentProcessId()};
+    WaitForInputIdle(progress.hProcess, 10000);
+    DWORD before = HandleCount(self);
+    const DWORD calls = 8;
+    for (DWORD i = 0; i < calls; ++i)
+        WaitForInputIdle(progress.hProcess, 10000);
+    DWORD after = HandleCount(self);
+    TerminateProcess(progress.hProcess, 0);
+    WaitForSingleObject(progress.hProcess, 5000);
+    CloseHandle(progress.hThread);
+    CloseHandle(progress.hProcess);
+    return after > before ? (after - before + calls / 2) / calls : 0;
+}
+
 // ---- Message boxes ---------------------------------------------------------
 
 HWND FindMessageBox()

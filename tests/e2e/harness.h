@@ -98,6 +98,11 @@ bool IsRunning(const AgentProcess& agent);
 // terminates the process. Returns true when the agent ended by itself.
 bool StopAgent(AgentProcess* agent, DWORD timeoutMs = 5000);
 DWORD HandleCount(const AgentProcess& agent);
+// Handles Wine leaves in a process for each WaitForInputIdle it makes (it
+// opens the other process's idle event and never closes it; 0 on Windows),
+// measured with folder\progress.exe: the agent's count grows by this per
+// wait, through no fault of its own.
+DWORD HandlesLeftPerInputIdleWait(const std::wstring& folder);
 
 // ---- Message boxes (caption "Orsanto agent") ------------------------------
 

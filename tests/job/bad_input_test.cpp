@@ -195,28 +195,6 @@ TEST_F(BadInputTest, DeliverySettingsOfOtherTypesOrTooLong)
     EXPECT_TRUE(IsRunning(agents_.back()));
 }
 
-// Handles that WaitForInputIdle itself leaves in the calling process: Wine
-// opens the other process's idle event on every call and never closes it.
-DWORD HandlesLeftPerInputIdleWait(const std::wstring& folder)
-{
-    PROCESS_INFORMATION progress;
-    std::wstring program = folder + L"\\progress.exe";
-    if (!StartProgram(L"\"" + program + L"\" calibration", &progress, program))
-        return 0;
-    AgentProcess self = {GetCurrentProcess(), GetCurrentProcessId()};
-    WaitForInputIdle(progress.hProcess, 10000);
-    DWORD before = HandleCount(self);
-    const DWORD calls = 8;
-    for (DWORD i = 0; i < calls; ++i)
-        WaitForInputIdle(progress.hProcess, 10000);
-    DWORD after = HandleCount(self);
-    TerminateProcess(progress.hProcess, 0);
-    WaitForSingleObject(progress.hProcess, 5000);
-    CloseHandle(progress.hThread);
-    CloseHandle(progress.hProcess);
-    return after > before ? (after - before + calls / 2) / calls : 0;
-}
-
 // Hundreds of jobs, with and without the auxiliary programs and a client:
 // the agent's handle count does not grow with them.
 TEST_F(BadInputTest, ManyJobsLeaveNoHandlesBehind)

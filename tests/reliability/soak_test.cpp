@@ -87,29 +87,6 @@ bool IsKnownRecord(const std::wstring& record)
         && record.find_first_not_of(L"0123456789", jobInfo.size()) == std::wstring::npos;
 }
 
-// Handles Wine leaves in a process for each WaitForInputIdle it makes (it
-// opens the other process's idle event and never closes it): the agent's
-// count grows by this per wait, through no fault of its own.
-DWORD HandlesLeftPerInputIdleWait(const std::wstring& folder)
-{
-    PROCESS_INFORMATION progress;
-    std::wstring program = folder + L"\\progress.exe";
-    if (!StartProgram(L"\"" + program + L"\" calibration", &progress, program))
-        return 0;
-    AgentProcess self = {GetCurrentProcess(), GetCurrentProcessId()};
-    WaitForInputIdle(progress.hProcess, 10000);
-    DWORD before = HandleCount(self);
-    const DWORD calls = 8;
-    for (DWORD i = 0; i < calls; ++i)
-        WaitForInputIdle(progress.hProcess, 10000);
-    DWORD after = HandleCount(self);
-    TerminateProcess(progress.hProcess, 0);
-    WaitForSingleObject(progress.hProcess, 5000);
-    CloseHandle(progress.hThread);
-    CloseHandle(progress.hProcess);
-    return after > before ? (after - before + calls / 2) / calls : 0;
-}
-
 class SoakTest : public ReliabilityTest {
 protected:
     void SetUp() override
