@@ -9,7 +9,7 @@
 
 #include "harness.h"
 
-// English texts of the messages the tests provoke (Part 1.2).
+// English texts of the messages the tests provoke.
 extern const wchar_t kNotConfiguredText[];  // 111, placeholders unreplaced
 extern const wchar_t kFileMissingText[];    // 112, placeholders unreplaced
 extern const wchar_t kJobInfoFailedText[];  // 61445

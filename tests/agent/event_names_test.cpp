@@ -1,4 +1,4 @@
-// ComposeEventNames (Part 1.1): modern and legacy forms.
+// ComposeEventNames: modern and legacy forms.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,6 +1,5 @@
 // The language file "orst.lng" and the language selection, end to end: the
-// agent reports 111 ("not configured") in a box, translated when it can
-// (Part 1.2).
+// agent reports 111 ("not configured") in a box, translated when it can.
 #include "agent_test_util.h"
 
 using LanguageTest = AgentCoreTest;

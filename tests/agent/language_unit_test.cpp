@@ -1,4 +1,4 @@
-// SelectLanguage and DecodeProfileText (Part 1.2), in process.
+// SelectLanguage and DecodeProfileText, in process.
 #include <gtest/gtest.h>
 
 #include <windows.h>

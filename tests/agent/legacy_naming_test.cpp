@@ -1,5 +1,5 @@
 // Legacy naming (Windows NT 4.0 and the 95/98/Me family): event names local
-// to the session, without user or session part (Parts 1.1 and 1.3).
+// to the session, without user or session part.
 #include "agent_test_util.h"
 
 using AgentLegacyNamingTest = AgentCoreTest;

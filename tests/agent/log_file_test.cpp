@@ -1,6 +1,5 @@
 // The activity log C:\vp_log.txt of the real agent: byte-order mark,
-// appending, several writing processes, a log that cannot be opened
-// (Parts 1.1 and 1.3).
+// appending, several writing processes, a log that cannot be opened.
 #include "agent_test_util.h"
 
 #include <map>

@@ -1,6 +1,5 @@
-// The activity log written from many threads at once, in process (Part 1.1,
-// mended faults): records never mix, and CloseActivityLog never closes the
-// file under a write.
+// The activity log written from many threads at once, in process: records
+// never mix, and CloseActivityLog never closes the file under a write.
 #include <gtest/gtest.h>
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 // User messages of the real agent: message mode, message boxes, broadcasts
-// and what the log receives (Part 1.2).
+// and what the log receives.
 #include "agent_test_util.h"
 
 using MessageTest = AgentCoreTest;

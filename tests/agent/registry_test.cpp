@@ -1,5 +1,5 @@
-// ReadRegistryNumber and ReadRegistryString (Part 1.1 and the registry
-// reads of Parts 1.2, 2.2 and 2.3) on a scratch key: every type, sizes
+// ReadRegistryNumber and ReadRegistryString, which every setting and
+// hand-off read goes through, on a scratch key: every type, sizes
 // around the read size, unterminated strings.
 #include <gtest/gtest.h>
 

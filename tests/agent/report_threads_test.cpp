@@ -1,5 +1,5 @@
-// ReportMessage and ReportError from many threads at once, in process
-// (Part 1.2): every log record and every box carries its own caller's text.
+// ReportMessage and ReportError from many threads at once, in process:
+// every log record and every box carries its own caller's text.
 #include <gtest/gtest.h>
 
 #include <windows.h>

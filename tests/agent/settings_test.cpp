@@ -1,5 +1,5 @@
-// "Log" and "Message Mode" as stored by anyone: any type, any length
-// (Part 1.1). Up to four bytes are read whatever the type; longer data
+// "Log" and "Message Mode" as stored by anyone: any type, any length.
+// Up to four bytes are read whatever the type; longer data
 // cannot be read and leaves the setting off.
 #include "agent_test_util.h"
 
@@ -104,7 +104,7 @@ TEST_F(SettingsTest, StringOneMeansLogOnButMessageModeOff)
     EXPECT_TRUE(listener.Received().empty());
 }
 
-// Part 1.1 fixes the names the agent shares with the outside world.
+// The names the agent shares with the outside world are fixed.
 TEST_F(SettingsTest, NotificationMessageIsRegisteredUnderItsName)
 {
     SetMainDword(L"Message Mode", 1);

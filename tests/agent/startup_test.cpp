@@ -1,5 +1,4 @@
-// Start-up, job threads, single instance and shutdown of the real agent
-// (Parts 1.1 and 1.3).
+// Start-up, job threads, single instance and shutdown of the real agent.
 #include "agent_test_util.h"
 
 using StartupTest = AgentCoreTest;
