@@ -28,7 +28,7 @@ std::wstring ShownText(AgentTest* test, std::vector<AgentProcess>* agents, const
     std::wstring text;
     EXPECT_TRUE(TakeMessageBox(&text)) << "no box";
     EXPECT_TRUE(IsRunning(agents->back())) << "the agent died";
-    Sleep(200);  // the job thread ends before the kill (see the disabled kill test)
+    Sleep(200);  // the job thread ends before the kill
     StopAgent(&agents->back(), 3000);
     (void)test;
     return text;

@@ -81,7 +81,7 @@ TEST_F(SettingsTest, MessageModeIsOnOnlyForTheNumberOne)
             std::wstring text;
             EXPECT_TRUE(TakeMessageBox(&text));
             EXPECT_TRUE(listener.Received().empty());
-            Sleep(200);  // the job thread ends before the kill (see the disabled kill test)
+            Sleep(200);  // the job thread ends before the kill
         }
         EXPECT_TRUE(StopAgent(&agents_.back(), 3000));
         agents_.pop_back();
