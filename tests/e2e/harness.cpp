@@ -222,15 +222,29 @@ int RunProgram(const std::wstring& commandLine, std::string* output, DWORD timeo
         CloseHandle(readEnd);
         return -1;
     }
-    // Read until the program closes its end, so a full pipe never blocks it.
+    // Drain the pipe while the program runs, so a full pipe never blocks it,
+    // and stop when it has ended: a process it started (Wine's desktop
+    // process, for one) may hold the pipe's other end for much longer.
     std::string text;
     char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        text.append(buffer, read);
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    bool ended = false;
+    for (;;) {
+        DWORD available = 0;
+        DWORD read = 0;
+        if (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            if (!ReadFile(readEnd, buffer, available < sizeof(buffer) ? available : sizeof(buffer), &read, nullptr))
+                break;
+            text.append(buffer, read);
+            continue;
+        }
+        if (ended || GetTickCount64() >= deadline)
+            break;
+        ended = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0;  // one more drain after the end
+    }
     CloseHandle(readEnd);
     DWORD exitCode = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+    if (ended)
         GetExitCodeProcess(process.hProcess, &exitCode);
     else
         TerminateProcess(process.hProcess, 1);
