@@ -17,11 +17,14 @@
 
 namespace {
 
-bool HasTargetWindowName(const DeliverySettings& settings)
+// Copy-data and clipboard modes need a window class or title; without
+// either the job is reported and its job description file deleted.
+bool HasTargetWindowName(const DeliverySettings& settings, const wchar_t* jobPath)
 {
     if (!IsEmptyText(settings.targetWindowClass) || !IsEmptyText(settings.targetWindowTitle))
         return true;
     ReportMessage(kTextNotConfigured, kMsgNotConfigured);
+    DeleteFileW(jobPath);
     return false;
 }
 
@@ -47,11 +50,9 @@ void CloseProgressIfStarted(ProgressIndicator* progress)
 void DeliverByCopyData(const DeliverySettings& settings, const ClientCommandLine& commandLine,
                        const wchar_t* jobPath)
 {
-    ProgressIndicator progress = {};
-    if (!HasTargetWindowName(settings)) {
-        DeleteFileW(jobPath);
+    if (!HasTargetWindowName(settings, jobPath))
         return;
-    }
+    ProgressIndicator progress = {};
     if (!RunAuxiliaryPrograms(jobPath, &progress))
         return;
     HWND window = LocateOrLaunchClient(settings, commandLine, true);
@@ -121,11 +122,9 @@ UINT PutOnClipboard(UINT format, HWND window, const JobPayload& payload)
 void DeliverByClipboard(const DeliverySettings& settings, const ClientCommandLine& commandLine,
                         const wchar_t* jobPath)
 {
-    ProgressIndicator progress = {};
-    if (!HasTargetWindowName(settings)) {
-        DeleteFileW(jobPath);
+    if (!HasTargetWindowName(settings, jobPath))
         return;
-    }
+    ProgressIndicator progress = {};
     UINT message = ClampClipboardMessage(settings.messageId);
     if (!RunAuxiliaryPrograms(jobPath, &progress))
         return;
