@@ -11,10 +11,10 @@ LSTATUS ReadRegistryNumber(HKEY key, const wchar_t* name, DWORD* value)
     return status;
 }
 
-LSTATUS ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, size_t bufferChars)
+LSTATUS ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, size_t bufferChars, DWORD* type)
 {
     DWORD size = static_cast<DWORD>(bufferChars * sizeof(wchar_t));
-    LSTATUS status = RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
+    LSTATUS status = RegQueryValueExW(key, name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &size);
     if (status == ERROR_SUCCESS) {
         size_t chars = size / sizeof(wchar_t);
         if (chars > 0 && buffer[chars - 1] == L'\0')

@@ -11,4 +11,6 @@ LSTATUS ReadRegistryNumber(HKEY key, const wchar_t* name, DWORD* value);
 // and terminates it. Stored data without a terminator that fills the whole
 // buffer does not fit and fails with ERROR_MORE_DATA. On any failure the
 // buffer holds an empty string.
-LSTATUS ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, size_t bufferChars);
+// type, when given, receives the stored type.
+LSTATUS ReadRegistryString(HKEY key, const wchar_t* name, wchar_t* buffer, size_t bufferChars,
+                           DWORD* type = nullptr);

@@ -30,16 +30,12 @@ void DeleteHandOffValue(const wchar_t* valueName)
 // which the failure paths would then delete.
 LSTATUS ReadJobPath(HKEY key, const wchar_t* valueName, wchar_t* jobPath)
 {
-    jobPath[0] = L'\0';
     DWORD type = REG_NONE;
-    LSTATUS status = RegQueryValueExW(key, valueName, nullptr, &type, nullptr, nullptr);
-    if (status != ERROR_SUCCESS)
-        return status;
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        return ERROR_INVALID_DATA;
-    status = ReadRegistryString(key, valueName, jobPath, kPathChars);
-    if (status == ERROR_SUCCESS && jobPath[0] == L'\0')
+    LSTATUS status = ReadRegistryString(key, valueName, jobPath, kPathChars, &type);
+    if (status == ERROR_SUCCESS && ((type != REG_SZ && type != REG_EXPAND_SZ) || jobPath[0] == L'\0'))
         status = ERROR_INVALID_DATA;
+    if (status != ERROR_SUCCESS)
+        jobPath[0] = L'\0';
     return status;
 }
 
