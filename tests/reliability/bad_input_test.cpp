@@ -30,15 +30,6 @@ std::string Utf16Bytes(const std::wstring& text)
 
 class HostileInputTest : public ReliabilityTest {
 protected:
-    std::wstring Install(const std::wstring& name)
-    {
-        std::wstring folder = MakeFolder(name, {L"progress.exe", L"orsanto-sample-client.exe"});
-        CopyProgram(folder, L"orsanto-fault-helper.exe", L"CustomRoutine.exe");
-        CopyProgram(folder, L"orsanto-fault-helper.exe", L"orstdisp.exe");
-        SetMainDword(L"Log", 1);
-        SetMainDword(L"Message Mode", 1);
-        return folder;
-    }
     std::wstring Client(const std::wstring& folder) const
     {
         return L"\"" + folder + L"\\orsanto-sample-client.exe\"";
@@ -71,7 +62,7 @@ protected:
 // not a folder, not what a wildcard would match.
 TEST_F(HostileInputTest, HostileEmfEntriesAreDeletedOnlyOnTheClipboardFailurePath)
 {
-    std::wstring folder = Install(L"bad-emf-entries");
+    std::wstring folder = FaultFolder(L"bad-emf-entries");
     std::wstring victims = MakeTestFolder(L"bad-emf-victims");
     AgentProcess agent = Start(folder);
     NotificationListener listener;
@@ -176,7 +167,7 @@ TEST_F(HostileInputTest, HostileEmfEntriesAreDeletedOnlyOnTheClipboardFailurePat
 // goes on.
 TEST_F(HostileInputTest, JobFilesInOtherEncodingsOrOfMegabytesAreHandedOn)
 {
-    std::wstring folder = Install(L"bad-encodings");
+    std::wstring folder = FaultFolder(L"bad-encodings");
     AgentProcess agent = Start(folder);
     NotificationListener listener;
     UseCommandLine(folder);
@@ -222,7 +213,7 @@ TEST_F(HostileInputTest, JobFilesInOtherEncodingsOrOfMegabytesAreHandedOn)
 // the command-line client exactly; what does not is reported and left.
 TEST_F(HostileInputTest, HandOffPathsAroundTheReadSizeAndOutsideTheAnsiCodePage)
 {
-    std::wstring folder = Install(L"bad-handoff-sizes");
+    std::wstring folder = FaultFolder(L"bad-handoff-sizes");
     AgentProcess agent = Start(folder);
     NotificationListener listener;
     UseCommandLine(folder);

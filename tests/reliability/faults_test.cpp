@@ -25,17 +25,6 @@ std::string Reports(NotificationListener& listener)
 
 class FaultTest : public ReliabilityTest {
 protected:
-    // An agent folder whose preprocessor and converter are the fault helper,
-    // with the progress indicator and the sample client; log and message mode on.
-    std::wstring FaultFolder(const std::wstring& name)
-    {
-        std::wstring folder = MakeFolder(name, {L"progress.exe", L"orsanto-sample-client.exe"});
-        CopyProgram(folder, L"orsanto-fault-helper.exe", L"CustomRoutine.exe");
-        CopyProgram(folder, L"orsanto-fault-helper.exe", L"orstdisp.exe");
-        SetMainDword(L"Log", 1);
-        SetMainDword(L"Message Mode", 1);
-        return folder;
-    }
     // An agent folder with the stand-ins, whose preprocessor holds a job as
     // long as "<job path>.hold" exists.
     std::wstring HoldFolder(const std::wstring& name)

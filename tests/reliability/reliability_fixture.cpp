@@ -179,3 +179,13 @@ void ReliabilityTest::ConfigureDelivery(DWORD mode, const std::wstring& clientAp
     SetMainString(L"Clipboard Format", clipboardFormat);
     SetMainDword(L"Message ID", messageId);
 }
+
+std::wstring ReliabilityTest::FaultFolder(const std::wstring& name)
+{
+    std::wstring folder = MakeFolder(name, {L"progress.exe", L"orsanto-sample-client.exe"});
+    CopyProgram(folder, L"orsanto-fault-helper.exe", L"CustomRoutine.exe");
+    CopyProgram(folder, L"orsanto-fault-helper.exe", L"orstdisp.exe");
+    SetMainDword(L"Log", 1);
+    SetMainDword(L"Message Mode", 1);
+    return folder;
+}

@@ -42,6 +42,9 @@ protected:
     // A fresh agent folder with the given programs; its processes are ended
     // after the test.
     std::wstring MakeFolder(const std::wstring& name, std::initializer_list<const wchar_t*> programs);
+    // An agent folder whose preprocessor and converter are the fault helper,
+    // with the progress indicator and the sample client; log and message mode on.
+    std::wstring FaultFolder(const std::wstring& name);
     // Starts the sample client of folder with these options and waits for
     // the window of windowClass (unless empty).
     bool StartSampleClient(const std::wstring& folder, const std::wstring& options,
