@@ -29,6 +29,23 @@ HANDLE CreateAgentEvent(SECURITY_ATTRIBUTES* attributes, const wchar_t* name)
     return CreateEventW(attributes, TRUE /* manual reset */, FALSE /* not signalled */, name);
 }
 
+// user32 is linked to load on first use: under Wine its load is most of the
+// start-up, so the events exist before it. Every report broadcasts the
+// notification message in message mode, so it is registered before the
+// first report and before the first job.
+void PrepareReports()
+{
+    if (g_settings.notificationMessage == 0)
+        RegisterNotificationMessage(&g_settings);
+}
+
+void ReportStartFailure(const wchar_t* text, UINT identifier)
+{
+    DWORD error = GetLastError();
+    PrepareReports();
+    ReportError(text, identifier, error);
+}
+
 // Creates the events; false when the agent must end (failures are reported
 // here, except a personal event that already exists: a beep only).
 bool CreateAgentEvents(const EventNames& names, EventSet* events)
@@ -38,7 +55,7 @@ bool CreateAgentEvents(const EventNames& names, EventSet* events)
 
     events->handles[kPrintIndex] = CreateAgentEvent(&security.attributes, names.print);
     if (events->handles[kPrintIndex] == nullptr) {
-        ReportError(kTextCreateEvent0Failed, kMsgCreateEvent0Failed, 0);
+        ReportStartFailure(kTextCreateEvent0Failed, kMsgCreateEvent0Failed);
         return false;
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) {  // another agent serves this user and session
@@ -48,7 +65,7 @@ bool CreateAgentEvents(const EventNames& names, EventSet* events)
 
     events->handles[kSharedIndex] = CreateAgentEvent(&security.attributes, names.shared);
     if (events->handles[kSharedIndex] == nullptr) {
-        ReportError(kTextCreateEvent1Failed, kMsgCreateEvent1Failed, 0);
+        ReportStartFailure(kTextCreateEvent1Failed, kMsgCreateEvent1Failed);
         return false;
     }
 
@@ -131,6 +148,7 @@ void ReportLogOpenFailure()
 {
     wchar_t text[kTextChars];
     FormatText(text, ARRAYSIZE(text), kTextLogOpenFailed, kLogFilePath);
+    PrepareReports();
     ReportMessage(text, kMsgLogOpenFailed);
 }
 
@@ -158,6 +176,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     EventSet events = {};
     JobThreadList threads;
     if (CreateAgentEvents(names, &events)) {
+        PrepareReports();
         BindSpooler();
         WriteLogLine(kLogWaiting);
         RunEventLoop(events, &threads);

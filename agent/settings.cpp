@@ -34,6 +34,10 @@ void ReadAgentSettings(AgentSettings* settings)
         ReadRegistryNumber(key, kMessageModeValue, &settings->messageMode);
         RegCloseKey(key);
     }
+}
+
+void RegisterNotificationMessage(AgentSettings* settings)
+{
     settings->notificationMessage = RegisterWindowMessageW(kNotificationMessageName);
 }
 

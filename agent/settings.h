@@ -23,7 +23,10 @@ struct EventNames {
     wchar_t kill[kPathChars];
 };
 
+// Reads everything but the notification message, which needs user32.
 void ReadAgentSettings(AgentSettings* settings);
+
+void RegisterNotificationMessage(AgentSettings* settings);
 
 // True exactly when the system reports major version 4.
 bool QueryLegacyNaming();

@@ -612,6 +612,7 @@ int RunSteps()
     const int n = 200;
     ConfigureCopyData(0, kClientTitle0);
     ReadAgentSettings(&g_settings);
+    RegisterNotificationMessage(&g_settings);
     std::wstring jobFolder = BenchDir(L"jobs");
     std::wstring missing = std::wstring(kBenchRoot) + L"\\agent\\CustomRoutine.exe";
     std::wstring job = WriteJobFile(jobFolder, 1);
