@@ -2,15 +2,13 @@
 // events and serves them, one job thread per print signal.
 #include <windows.h>
 
-#include <vector>
-
 #include "agent/activity_log.h"
 #include "agent/constants.h"
+#include "agent/job_threads.h"
 #include "agent/messages.h"
 #include "agent/open_security.h"
 #include "agent/settings.h"
 #include "agent/text.h"
-#include "job/process_job.h"
 #include "job/purge.h"
 
 namespace {
@@ -21,8 +19,6 @@ struct EventSet {
     HANDLE handles[kEventCount];
     DWORD count;  // 2 when the kill event is unavailable
 };
-
-using JobThreadList = std::vector<HANDLE>;
 
 HANDLE CreateAgentEvent(SECURITY_ATTRIBUTES* attributes, const wchar_t* name)
 {
@@ -85,47 +81,28 @@ void CloseAgentEvents(EventSet* events)
     }
 }
 
-// Closes the handles of finished job threads; running ones stay listed.
-void ReapJobThreads(JobThreadList* threads)
+// Hands the signalled job to a thread, then readies the thread for the next.
+void ServePrintSignal(HANDLE event, const wchar_t* logLine, JobKind kind, JobThreads* threads)
 {
-    for (size_t i = threads->size(); i-- > 0;) {
-        HANDLE thread = (*threads)[i];
-        DWORD exitCode = 0;
-        if (!GetExitCodeThread(thread, &exitCode) || exitCode == STILL_ACTIVE)
-            continue;
-        CloseHandle(thread);
-        threads->erase(threads->begin() + static_cast<ptrdiff_t>(i));
-    }
-}
-
-void StartJobThread(JobThreadList* threads, JobKind kind)
-{
-    ReapJobThreads(threads);
-    HANDLE thread = CreateThread(nullptr, 0, ProcessJob, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(kind)), 0,
-                                 nullptr);
-    if (thread == nullptr)
-        ReportError(kTextCreateThreadFailed, kMsgCreateThreadFailed, 0);
-    else
-        threads->push_back(thread);
+    WriteLogLine(logLine);
+    StartJobThread(threads, kind);
+    ResetEvent(event);
+    PrepareWaitingThread(threads);
 }
 
 // Serves print signals until the kill event. A wait that keeps failing is
 // logged once and retried after a pause, so the agent never spins a core.
-void RunEventLoop(const EventSet& events, JobThreadList* threads)
+void RunEventLoop(const EventSet& events, JobThreads* threads)
 {
     bool failureLogged = false;
     for (;;) {
         DWORD result = WaitForMultipleObjects(events.count, events.handles, FALSE, INFINITE);
         switch (result) {
         case WAIT_OBJECT_0 + kPrintIndex:
-            WriteLogLine(kLogPrintJob);
-            StartJobThread(threads, kPersonalJob);
-            ResetEvent(events.handles[kPrintIndex]);
+            ServePrintSignal(events.handles[kPrintIndex], kLogPrintJob, kPersonalJob, threads);
             break;
         case WAIT_OBJECT_0 + kSharedIndex:
-            WriteLogLine(kLogSharedJob);
-            StartJobThread(threads, kSharedJob);
-            ResetEvent(events.handles[kSharedIndex]);
+            ServePrintSignal(events.handles[kSharedIndex], kLogSharedJob, kSharedJob, threads);
             break;
         case WAIT_OBJECT_0 + kKillIndex:
             return;
@@ -174,22 +151,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         return 0;
 
     EventSet events = {};
-    JobThreadList threads;
+    JobThreads threads = {};
+    bool allEnded = true;
     if (CreateAgentEvents(names, &events)) {
         PrepareReports();
         BindSpooler();
+        PrepareWaitingThread(&threads);
         WriteLogLine(kLogWaiting);
         RunEventLoop(events, &threads);
         WriteLogLine(kLogSuicide);
         WriteLogLine(kLogAgentExits);
         CloseActivityLog();
-        ReapJobThreads(&threads);
+        allEnded = EndJobThreads(&threads);
     }
     CloseAgentEvents(&events);
     // Job threads still running end with the process, all at once. Ending
     // them one by one could leave a lock they hold inside the system (the
     // loader's, the heap's) taken for good, and the exit would wait for it.
-    if (!threads.empty())
+    if (!allEnded)
         TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }

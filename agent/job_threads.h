@@ -1,0 +1,32 @@
+// The main thread's job threads: one per print signal, each started one job
+// ahead so that a thread start does not lie between the signal and the job.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "agent/constants.h"
+
+struct JobStart;  // what a thread started ahead waits for
+
+// Owned and touched by the main thread only.
+struct JobThreads {
+    std::vector<HANDLE> running;  // threads that have a job
+    HANDLE waiting;               // started ahead, no job yet (nullptr: none)
+    JobStart* waitingStart;
+};
+
+// Starts the thread for the next job unless one already waits; silent on
+// failure (the next job then starts its own thread, or reports).
+void PrepareWaitingThread(JobThreads* threads);
+
+// Reaps finished threads and hands the job to the waiting thread, or to a
+// new one; reports 61444 when no thread can be had.
+void StartJobThread(JobThreads* threads, JobKind kind);
+
+// Closes the handles of finished job threads; running ones stay listed.
+void ReapJobThreads(JobThreads* threads);
+
+// Ends the waiting thread and reaps; true when no job thread still runs.
+bool EndJobThreads(JobThreads* threads);
