@@ -86,6 +86,7 @@ constexpr DWORD kWindowPollInterval = 250;
 constexpr DWORD kWindowPollLimit = 60000;          // a client that never opens its window
 constexpr DWORD kProgressReadyTimeout = 5000;      // before looking for the progress window
 constexpr DWORD kWaitFailureBackoff = 1000;        // after a failing event wait
+constexpr DWORD kPrepareThreadDelay = 20;          // quiet after a signal, before the next job thread starts
 constexpr DWORD kWaitingThreadEndTimeout = 1000;   // a job thread started ahead, at shutdown
 
 // Transfer modes; any other value means command-line mode.

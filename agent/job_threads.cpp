@@ -72,12 +72,11 @@ void PrepareWaitingThread(JobThreads* threads)
 
 void StartJobThread(JobThreads* threads, JobKind kind)
 {
-    ReapJobThreads(threads);
-    if (threads->waiting == nullptr && !StartWaitingThread(threads)) {
+    if (threads->waiting == nullptr && !StartWaitingThread(threads))
         ReportError(kTextCreateThreadFailed, kMsgCreateThreadFailed, 0);
-        return;
-    }
-    HandOver(threads, kind);
+    else
+        HandOver(threads, kind);
+    ReapJobThreads(threads);  // after the hand-over: the job need not wait for it
 }
 
 void ReapJobThreads(JobThreads* threads)

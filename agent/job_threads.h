@@ -1,5 +1,5 @@
-// The main thread's job threads: one per print signal, each started one job
-// ahead so that a thread start does not lie between the signal and the job.
+// The main thread's job threads: one per print signal, each started ahead of
+// its job so that a thread start does not lie between the signal and the job.
 #pragma once
 
 #include <windows.h>
@@ -21,8 +21,8 @@ struct JobThreads {
 // failure (the next job then starts its own thread, or reports).
 void PrepareWaitingThread(JobThreads* threads);
 
-// Reaps finished threads and hands the job to the waiting thread, or to a
-// new one; reports 61444 when no thread can be had.
+// Hands the job to the waiting thread, or to a new one (61444 when no thread
+// can be had), then reaps finished threads.
 void StartJobThread(JobThreads* threads, JobKind kind);
 
 // Closes the handles of finished job threads; running ones stay listed.

@@ -81,28 +81,36 @@ void CloseAgentEvents(EventSet* events)
     }
 }
 
-// Hands the signalled job to a thread, then readies the thread for the next.
 void ServePrintSignal(HANDLE event, const wchar_t* logLine, JobKind kind, JobThreads* threads)
 {
     WriteLogLine(logLine);
     StartJobThread(threads, kind);
     ResetEvent(event);
-    PrepareWaitingThread(threads);
 }
 
-// Serves print signals until the kill event. A wait that keeps failing is
+// Serves print signals until the kill event. The thread for the next job is
+// started once the signals have been quiet for a moment: started at once, it
+// would compete with the job just handed over. A wait that keeps failing is
 // logged once and retried after a pause, so the agent never spins a core.
 void RunEventLoop(const EventSet& events, JobThreads* threads)
 {
     bool failureLogged = false;
+    bool prepare = true;
     for (;;) {
-        DWORD result = WaitForMultipleObjects(events.count, events.handles, FALSE, INFINITE);
+        DWORD timeout = prepare ? kPrepareThreadDelay : INFINITE;
+        DWORD result = WaitForMultipleObjects(events.count, events.handles, FALSE, timeout);
         switch (result) {
+        case WAIT_TIMEOUT:
+            PrepareWaitingThread(threads);
+            prepare = false;
+            break;
         case WAIT_OBJECT_0 + kPrintIndex:
             ServePrintSignal(events.handles[kPrintIndex], kLogPrintJob, kPersonalJob, threads);
+            prepare = true;
             break;
         case WAIT_OBJECT_0 + kSharedIndex:
             ServePrintSignal(events.handles[kSharedIndex], kLogSharedJob, kSharedJob, threads);
+            prepare = true;
             break;
         case WAIT_OBJECT_0 + kKillIndex:
             return;
@@ -156,7 +164,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (CreateAgentEvents(names, &events)) {
         PrepareReports();
         BindSpooler();
-        PrepareWaitingThread(&threads);
         WriteLogLine(kLogWaiting);
         RunEventLoop(events, &threads);
         WriteLogLine(kLogSuicide);
