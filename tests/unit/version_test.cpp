@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "agent_support.h"
+
 namespace {
 
 std::wstring AgentPath()
 {
-    wchar_t path[MAX_PATH];
-    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring s(path, n);
-    return s.substr(0, s.find_last_of(L'\\')) + L"\\orsanto-agent.exe";
+    return BinDir() + L"\\orsanto-agent.exe";
 }
 
 std::vector<BYTE> VersionInfo()
