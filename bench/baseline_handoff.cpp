@@ -4,11 +4,18 @@
 // appends as many records as the agent does before its send, opened with
 // the agent's flags. Baseline of the hand-off latency benchmarks.
 //
-//   orsanto-bench-handoff.exe <job event> <quit event> <value name> <log file or ->
+// With "design" it also does the work the agent's design asks for in the
+// bench's set-up before the send (the purge of the printer's queue, the
+// delivery settings, looking for the three auxiliary programs, the cancel
+// check, the 61456 broadcast and the deletion of the job file), so the agent
+// can be compared with that too.
+//
+//   orsanto-bench-handoff.exe <job event> <quit event> <value name> <log file or -> [design]
 //
 // The window is the bench client: class OrsantoBenchClient, title
 // "Orsanto bench client 0".
 #include <windows.h>
+#include <winspool.h>
 
 #include <stdio.h>
 #include <wchar.h>
@@ -19,6 +26,12 @@ const wchar_t kMainKey[] = L"Software\\Orsanto";
 const wchar_t kClientClass[] = L"OrsantoBenchClient";
 const wchar_t kClientTitle[] = L"Orsanto bench client 0";
 const ULONG_PTR kMessageId = 2;
+const wchar_t* const kSettingValues[] = {
+    L"Client Application", L"Transfer Mode",    L"Target Window Class",
+    L"Target Window Title", L"Clipboard Format", L"Message ID",
+};
+const wchar_t* const kProgramNames[] = {L"CustomRoutine.exe", L"progress.exe", L"orstdisp.exe"};
+const UINT kConverterMissing = 61456;
 
 // The records the agent writes between the signal and its send.
 const wchar_t* const kRecords[] = {
@@ -31,6 +44,8 @@ const wchar_t* const kRecords[] = {
 };
 
 HANDLE g_log = INVALID_HANDLE_VALUE;
+bool g_design = false;
+UINT g_notificationMessage = 0;
 
 void WriteRecord(const wchar_t* format, int number)
 {
@@ -64,6 +79,38 @@ int SplitArguments(wchar_t* commandLine, wchar_t** arguments, int most)
     return count;
 }
 
+// What the agent's design adds before the send when no auxiliary program is
+// installed; the programs are looked for beside this program (none lie there).
+void DoDesignWork(const wchar_t* jobPath)
+{
+    wchar_t printerName[] = L"Orsanto";
+    HANDLE printer = nullptr;
+    if (OpenPrinterW(printerName, &printer, nullptr))
+        ClosePrinter(printer);
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMainKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        for (const wchar_t* name : kSettingValues) {
+            BYTE data[MAX_PATH * sizeof(wchar_t)];
+            DWORD size = sizeof(data);
+            RegQueryValueExW(key, name, nullptr, nullptr, data, &size);
+        }
+        RegCloseKey(key);
+    }
+    wchar_t path[MAX_PATH];
+    DWORD chars = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    wchar_t* folderEnd = wcsrchr(path, L'\\');
+    if (chars == 0 || chars >= MAX_PATH || folderEnd == nullptr)
+        return;
+    for (const wchar_t* name : kProgramNames) {
+        swprintf(folderEnd + 1, MAX_PATH - (folderEnd + 1 - path), L"%ls", name);
+        GetFileAttributesW(path);
+    }
+    wchar_t result[256];
+    GetPrivateProfileStringW(L"Document", L"PreprocessingResult", L"", result, 256, jobPath);
+    SendNotifyMessageW(HWND_BROADCAST, g_notificationMessage, kConverterMissing, 0);
+    DeleteFileW(jobPath);
+}
+
 void CarryJob(const wchar_t* valueName, int jobNumber)
 {
     wchar_t jobPath[MAX_PATH] = L"";
@@ -82,6 +129,8 @@ void CarryJob(const wchar_t* valueName, int jobNumber)
     }
     for (int i = 0; i < 5; ++i)
         WriteRecord(kRecords[i], jobNumber);
+    if (g_design)
+        DoDesignWork(jobPath);
 
     HWND window = FindWindowW(kClientClass, kClientTitle);
     char payload[MAX_PATH] = {};
@@ -95,9 +144,13 @@ void CarryJob(const wchar_t* valueName, int jobNumber)
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int)
 {
-    wchar_t* arguments[4];
-    if (SplitArguments(commandLine, arguments, 4) != 4)
+    wchar_t* arguments[5];
+    int count = SplitArguments(commandLine, arguments, 5);
+    if (count < 4)
         return 2;
+    g_design = count == 5 && wcscmp(arguments[4], L"design") == 0;
+    if (g_design)
+        g_notificationMessage = RegisterWindowMessageW(L"Orsanto_notify_message");
     if (wcscmp(arguments[3], L"-") != 0) {
         g_log = CreateFileW(arguments[3], FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);

@@ -2,8 +2,8 @@
 // only the unavoidable work, interleaved in the same run, and prints one
 // "result" line per figure (scripts/bench.sh turns them into a table).
 //
-//   orsanto-bench.exe handoff_latency | handoff_latency_logged | log_append | parallel_jobs |
-//                     idle_cpu | growth_after_jobs | startup | steps
+//   orsanto-bench.exe handoff_latency | handoff_latency_logged | handoff_latency_design | log_append |
+//                     parallel_jobs | idle_cpu | growth_after_jobs | startup | steps
 #include <windows.h>
 
 #include <psapi.h>
@@ -78,13 +78,13 @@ struct Baseline {
     std::wstring quitEvent;
 };
 
-bool StartBaseline(Baseline* baseline, bool logged)
+bool StartBaseline(Baseline* baseline, bool logged, bool design)
 {
     DeleteFileW(kBaselineLog);
     baseline->jobEvent = L"Global\\OrsantoBench_printevent_" + std::to_wstring(GetCurrentProcessId());
     baseline->quitEvent = L"Global\\OrsantoBench_quitevent_" + std::to_wstring(GetCurrentProcessId());
     std::wstring arguments = baseline->jobEvent + L" " + baseline->quitEvent + L" " + kBaselineValue + L" "
-        + (logged ? kBaselineLog : L"-");
+        + (logged ? kBaselineLog : L"-") + (design ? L" design" : L"");
     if (!StartProcess(BenchProgram(L"orsanto-bench-handoff.exe"), arguments, &baseline->process))
         return false;
     for (int i = 0; i < 1500; ++i) {
@@ -126,16 +126,17 @@ double TimeOneJob(HANDLE event, const wchar_t* valueName, const std::wstring& jo
 
 // ---- handoff_latency, handoff_logged --------------------------------------
 
-int RunHandoff(bool logged, int jobs)
+// design: the baseline also does the work the agent's design asks for here.
+int RunHandoff(bool logged, bool design, int jobs)
 {
-    const char* name = logged ? "handoff_latency_logged" : "handoff_latency";
+    const char* name = design ? "handoff_latency_design" : logged ? "handoff_latency_logged" : "handoff_latency";
     ConfigureCopyData(logged ? 1 : 0, kClientTitle0);
     DeleteFileW(kAgentLog);
     std::wstring jobFolder = BenchDir(L"jobs");
     ClientWindow client(kClientTitle0, 0);
     Agent agent;
     Baseline baseline;
-    if (!StartAgent(&agent) || !StartBaseline(&baseline, logged))
+    if (!StartAgent(&agent) || !StartBaseline(&baseline, logged, design))
         return 1;
     HANDLE agentEvent = OpenEventW(EVENT_MODIFY_STATE, FALSE, PersonalEventName().c_str());
     HANDLE baselineEvent = OpenEventW(EVENT_MODIFY_STATE, FALSE, baseline.jobEvent.c_str());
@@ -618,6 +619,7 @@ int RunSteps()
     ConfigureCopyData(0, kClientTitle0);
     ReadAgentSettings(&g_settings);
     RegisterNotificationMessage(&g_settings);
+    BindSpooler();
     std::wstring jobFolder = BenchDir(L"jobs");
     std::wstring missing = std::wstring(kBenchRoot) + L"\\agent\\CustomRoutine.exe";
     std::wstring job = WriteJobFile(jobFolder, 1);
@@ -798,9 +800,11 @@ int wmain(int argc, wchar_t** argv)
     int jobs = argc > 2 ? _wtoi(argv[2]) : 200;
     int status = 2;
     if (what == L"handoff_latency")
-        status = RunHandoff(false, jobs);
+        status = RunHandoff(false, false, jobs);
     else if (what == L"handoff_latency_logged")
-        status = RunHandoff(true, jobs);
+        status = RunHandoff(true, false, jobs);
+    else if (what == L"handoff_latency_design")
+        status = RunHandoff(false, true, jobs);
     else if (what == L"log_append")
         status = RunLogAppend();
     else if (what == L"parallel_jobs")
@@ -814,8 +818,8 @@ int wmain(int argc, wchar_t** argv)
     else if (what == L"steps")
         status = RunSteps();
     else
-        fprintf(stderr, "usage: orsanto-bench handoff_latency|handoff_latency_logged|log_append|parallel_jobs|idle_cpu|"
-                        "growth_after_jobs|startup|steps [jobs]\n");
+        fprintf(stderr, "usage: orsanto-bench handoff_latency|handoff_latency_logged|handoff_latency_design|"
+                        "log_append|parallel_jobs|idle_cpu|growth_after_jobs|startup|steps [jobs]\n");
     ResetMainKey();
     return status;
 }

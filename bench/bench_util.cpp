@@ -126,16 +126,31 @@ DWORD CountThreads(DWORD processId)
     return count;
 }
 
+DWORD SettledThreadCount(DWORD processId, DWORD settleMs, DWORD timeoutMs)
+{
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    DWORD count = CountThreads(processId);
+    ULONGLONG since = GetTickCount64();
+    while (GetTickCount64() - since < settleMs && GetTickCount64() < deadline) {
+        Sleep(1);
+        DWORD now = CountThreads(processId);
+        if (now != count) {
+            count = now;
+            since = GetTickCount64();
+        }
+    }
+    return count;
+}
+
 bool WaitForThreads(DWORD processId, DWORD threads, DWORD timeoutMs)
 {
     ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (CountThreads(processId) <= threads)
+    while (GetTickCount64() < deadline) {
+        DWORD settled = SettledThreadCount(processId, kJobSettleMs, static_cast<DWORD>(deadline - GetTickCount64()));
+        if (settled == threads)
             return true;
-        if (GetTickCount64() >= deadline)
-            return false;
-        Sleep(1);
     }
+    return false;
 }
 
 bool RunningOnWine()
@@ -217,8 +232,7 @@ bool StartAgent(Agent* agent, const std::wstring& marker)
     std::wstring event = PersonalEventName();
     for (int i = 0; i < 1500; ++i) {
         if (EventExists(event)) {
-            Sleep(100);  // let start-up settle before counting threads
-            agent->idleThreads = CountThreads(agent->process.dwProcessId);
+            agent->idleThreads = SettledThreadCount(agent->process.dwProcessId, kStartSettleMs, 10000);
             return true;
         }
         if (WaitForSingleObject(agent->process.hProcess, 10) == WAIT_OBJECT_0)

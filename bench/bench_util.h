@@ -68,7 +68,16 @@ DWORD CountThreads(DWORD processId);
 // line holds marker.
 double ProcessCpuMs(HANDLE process, const std::wstring& marker);
 bool RunningOnWine();
-// Waits until the process runs no more than threads threads.
+// How long the agent's thread count must stay the same to count as settled:
+// after a job, longer than its thread lives on after the delivery and than
+// the agent's quiet pause before it starts the thread for the next job; after
+// the start, longer than the libraries it loads once its events exist.
+constexpr DWORD kJobSettleMs = 60;
+constexpr DWORD kStartSettleMs = 500;
+// The process's thread count once it has stayed the same for settleMs.
+DWORD SettledThreadCount(DWORD processId, DWORD settleMs, DWORD timeoutMs);
+// Waits until the process's thread count has settled at threads (the agent
+// is idle again: its main thread and the thread waiting for the next job).
 bool WaitForThreads(DWORD processId, DWORD threads, DWORD timeoutMs);
 
 // ---- The agent -------------------------------------------------------------

@@ -8,7 +8,7 @@ ORSANTO_BUILD_DIR=${ORSANTO_BUILD_DIR:-$(cd "$(dirname "$0")/.." && pwd)/build/b
 source "$(dirname "$0")/lib.sh"
 trap orsanto_cleanup EXIT
 
-figures=(handoff_latency handoff_latency_logged log_append parallel_jobs idle_cpu growth_after_jobs startup)
+figures=(handoff_latency handoff_latency_logged handoff_latency_design log_append parallel_jobs idle_cpu growth_after_jobs startup)
 [[ $# -gt 0 ]] && figures=("$@")
 
 orsanto_install
