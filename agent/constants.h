@@ -89,6 +89,8 @@ constexpr DWORD kWaitFailureBackoff = 1000;        // after a failing event wait
 constexpr DWORD kPrepareThreadDelay = 20;          // quiet after a signal, before the next job thread starts
 constexpr DWORD kWaitingThreadEndTimeout = 1000;   // a job thread started ahead, at shutdown
 
+constexpr size_t kUnreapedThreadLimit = 64;        // job threads listed before a signal reaps them
+
 // Transfer modes; any other value means command-line mode.
 enum TransferMode : DWORD {
     kCopyDataMode = ORSANTO_TRANSFER_COPYDATA,

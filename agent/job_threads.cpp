@@ -64,8 +64,9 @@ void HandOver(JobThreads* threads, DWORD kind)
 
 }  // namespace
 
-void PrepareWaitingThread(JobThreads* threads)
+void PrepareForNextJob(JobThreads* threads)
 {
+    ReapJobThreads(threads);
     if (threads->waiting == nullptr)
         StartWaitingThread(threads);
 }
@@ -76,7 +77,10 @@ void StartJobThread(JobThreads* threads, JobKind kind)
         ReportError(kTextCreateThreadFailed, kMsgCreateThreadFailed, 0);
     else
         HandOver(threads, kind);
-    ReapJobThreads(threads);  // after the hand-over: the job need not wait for it
+    // Reaping waits for the quiet that follows; signals that never pause
+    // must not grow the list without bound.
+    if (threads->running.size() >= kUnreapedThreadLimit)
+        ReapJobThreads(threads);
 }
 
 void ReapJobThreads(JobThreads* threads)

@@ -17,12 +17,13 @@ struct JobThreads {
     JobStart* waitingStart;
 };
 
-// Starts the thread for the next job unless one already waits; silent on
-// failure (the next job then starts its own thread, or reports).
-void PrepareWaitingThread(JobThreads* threads);
+// Once the signals are quiet: reaps finished threads and starts the thread
+// for the next job unless one already waits; silent on failure (the next
+// job then starts its own thread, or reports).
+void PrepareForNextJob(JobThreads* threads);
 
 // Hands the job to the waiting thread, or to a new one (61444 when no thread
-// can be had), then reaps finished threads.
+// can be had). Finished threads are reaped here only when many are listed.
 void StartJobThread(JobThreads* threads, JobKind kind);
 
 // Closes the handles of finished job threads; running ones stay listed.

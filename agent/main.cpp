@@ -81,16 +81,19 @@ void CloseAgentEvents(EventSet* events)
     }
 }
 
+// The event is reset before the job starts: the printer side signals the
+// next job once this one has taken its hand-off value, and a reset after
+// that would swallow the signal.
 void ServePrintSignal(HANDLE event, const wchar_t* logLine, JobKind kind, JobThreads* threads)
 {
     WriteLogLine(logLine);
-    StartJobThread(threads, kind);
     ResetEvent(event);
+    StartJobThread(threads, kind);
 }
 
 // Serves print signals until the kill event. The thread for the next job is
-// started once the signals have been quiet for a moment: started at once, it
-// would compete with the job just handed over. A wait that keeps failing is
+// started, and finished ones reaped, once the signals have been quiet for a
+// moment: done at once, it would compete with the job just handed over. A wait that keeps failing is
 // logged once and retried after a pause, so the agent never spins a core.
 void RunEventLoop(const EventSet& events, JobThreads* threads)
 {
@@ -101,7 +104,7 @@ void RunEventLoop(const EventSet& events, JobThreads* threads)
         DWORD result = WaitForMultipleObjects(events.count, events.handles, FALSE, timeout);
         switch (result) {
         case WAIT_TIMEOUT:
-            PrepareWaitingThread(threads);
+            PrepareForNextJob(threads);
             prepare = false;
             break;
         case WAIT_OBJECT_0 + kPrintIndex:

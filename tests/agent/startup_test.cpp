@@ -1,6 +1,9 @@
 // Start-up, job threads, single instance and shutdown of the real agent.
 #include "agent_test_util.h"
 
+#include <algorithm>
+#include <thread>
+
 using StartupTest = AgentCoreTest;
 
 TEST_F(StartupTest, LogsStartWaitsAndEndsOnTheKillEvent)
@@ -127,6 +130,43 @@ TEST_F(StartupTest, EverySignalAfterTheResetStartsAnotherJobThread)
     }
     EXPECT_EQ(kSignals, jobs);
     EXPECT_EQ(kSignals, threads);
+}
+
+// Signals that never pause long enough for the agent to tidy up between
+// them (each job ends in a few milliseconds with 61445): the handles of the
+// finished job threads are still closed along the way, not only once the
+// signals stop.
+TEST_F(StartupTest, SignalsWithoutPauseKeepTheFinishedThreadsBounded)
+{
+    SetMainDword(L"Message Mode", 1);
+    NotificationListener listener;
+    AgentProcess agent = Start(MakeAgentFolder(L"startup-stream"));
+    ASSERT_TRUE(IsRunning(agent));
+    Sleep(500);  // the thread for the first job is started
+    const DWORD before = HandleCount(agent);
+    ASSERT_GT(before, 0u) << "no handle count for the agent";
+
+    volatile LONG streaming = 1;
+    DWORD most = 0;
+    auto sample = [&] {
+        while (streaming != 0)
+            most = std::max(most, HandleCount(agent));
+    };
+    std::thread sampler(sample);
+    const size_t kSignals = 300;
+    for (size_t i = 1; i <= kSignals; ++i) {
+        SignalPersonalJob();
+        ULONGLONG deadline = GetTickCount64() + 10000;
+        while (listener.Received().size() < i && GetTickCount64() < deadline)
+            Sleep(1);
+        ASSERT_GE(listener.Received().size(), i) << "job " << i << " was not served";
+    }
+    InterlockedExchange(&streaming, 0);
+    sampler.join();
+    // The agent keeps up to 64 finished threads listed between pauses; a
+    // list that is never reaped would hold one handle per job.
+    EXPECT_LE(most, before + 64 + 16) << "before " << before;
+    EXPECT_TRUE(IsRunning(agent));
 }
 
 TEST_F(StartupTest, ASecondAgentEndsAtOnceAndTheFirstKeepsServing)

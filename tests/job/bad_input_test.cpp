@@ -235,7 +235,7 @@ TEST_F(BadInputTest, ManyJobsLeaveNoHandlesBehind)
             ASSERT_TRUE(WaitForRecord(folder, L"progress.exe", L"closed", path));
         }
     };
-    // A job thread's handle is closed when the next job starts: compare
+    // Finished job threads are closed once the signals pause: compare
     // counts taken at the same point, after a job has settled.
     auto settledCount = [&] {
         DWORD count = HandleCount(agent);
