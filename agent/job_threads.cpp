@@ -52,6 +52,19 @@ bool StartWaitingThread(JobThreads* threads)
     return true;
 }
 
+// Closes the handles of finished job threads; running ones stay listed.
+void ReapJobThreads(JobThreads* threads)
+{
+    std::vector<HANDLE>& running = threads->running;
+    for (size_t i = running.size(); i-- > 0;) {
+        DWORD exitCode = 0;
+        if (!GetExitCodeThread(running[i], &exitCode) || exitCode == STILL_ACTIVE)
+            continue;
+        CloseHandle(running[i]);
+        running.erase(running.begin() + static_cast<ptrdiff_t>(i));
+    }
+}
+
 // Wakes the waiting thread with kind and lists it as running.
 void HandOver(JobThreads* threads, DWORD kind)
 {
@@ -81,18 +94,6 @@ void StartJobThread(JobThreads* threads, JobKind kind)
     // must not grow the list without bound.
     if (threads->running.size() >= kUnreapedThreadLimit)
         ReapJobThreads(threads);
-}
-
-void ReapJobThreads(JobThreads* threads)
-{
-    std::vector<HANDLE>& running = threads->running;
-    for (size_t i = running.size(); i-- > 0;) {
-        DWORD exitCode = 0;
-        if (!GetExitCodeThread(running[i], &exitCode) || exitCode == STILL_ACTIVE)
-            continue;
-        CloseHandle(running[i]);
-        running.erase(running.begin() + static_cast<ptrdiff_t>(i));
-    }
 }
 
 bool EndJobThreads(JobThreads* threads)

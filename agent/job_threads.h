@@ -26,8 +26,5 @@ void PrepareForNextJob(JobThreads* threads);
 // can be had). Finished threads are reaped here only when many are listed.
 void StartJobThread(JobThreads* threads, JobKind kind);
 
-// Closes the handles of finished job threads; running ones stay listed.
-void ReapJobThreads(JobThreads* threads);
-
 // Ends the waiting thread and reaps; true when no job thread still runs.
 bool EndJobThreads(JobThreads* threads);

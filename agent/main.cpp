@@ -93,8 +93,9 @@ void ServePrintSignal(HANDLE event, const wchar_t* logLine, JobKind kind, JobThr
 
 // Serves print signals until the kill event. The thread for the next job is
 // started, and finished ones reaped, once the signals have been quiet for a
-// moment: done at once, it would compete with the job just handed over. A wait that keeps failing is
-// logged once and retried after a pause, so the agent never spins a core.
+// moment: done at once, it would compete with the job just handed over. A
+// wait that keeps failing is logged once and retried after a pause, so the
+// agent never spins a core.
 void RunEventLoop(const EventSet& events, JobThreads* threads)
 {
     bool failureLogged = false;
