@@ -50,9 +50,6 @@ void DeleteLanguageKeys();  // HKCU\Software\Orsanto and ...\Defaults
 
 DWORD ExitCodeOf(const AgentProcess& agent);
 
-// A UTF-8 string's bytes from wide text.
-std::string Utf8(const std::wstring& text);
-
 // Fixture: also clears the language keys before and after each test.
 class AgentCoreTest : public AgentTest {
 protected:

@@ -11,17 +11,6 @@ namespace {
 
 constexpr size_t kBlockBytes = 260;
 
-std::string Hex(const std::string& bytes)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += kDigits[c >> 4];
-        hex += kDigits[c & 15];
-    }
-    return hex;
-}
-
 // The clipboard opened through a window of this thread: Wine lets two
 // window-less opens share the clipboard, which would hide a holder.
 class OpenedClipboard {
@@ -105,22 +94,7 @@ std::string ExpectedBlockHex(const std::string& ansiPath)
 
 std::string Utf8Hex(const std::wstring& text)
 {
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string utf8(size, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], size, nullptr,
-                            nullptr);
-    return Hex(utf8);
-}
-
-std::string Field(const std::string& line, const std::string& name)
-{
-    size_t at = line.find(" " + name + "=");
-    if (at == std::string::npos)
-        return "";
-    at += name.size() + 2;
-    return line.substr(at, line.find(' ', at) - at);
+    return Hex(Utf8(text));
 }
 
 // ---- Foreground ------------------------------------------------------------

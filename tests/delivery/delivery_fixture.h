@@ -24,9 +24,6 @@ std::string ExpectedBlockHex(const std::string& ansiPath);
 std::string AnsiPath(const std::wstring& path);  // exact ANSI form, or "" when there is none
 std::string Utf8Hex(const std::wstring& text);
 
-// The value of "name=" in a record line, or "" when absent.
-std::string Field(const std::string& line, const std::string& name);
-
 // A window on a thread of its own that the test can put in the foreground,
 // so that a client coming to the front afterwards shows the agent's work.
 class ForegroundWindow {

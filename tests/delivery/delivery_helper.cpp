@@ -7,24 +7,9 @@
 
 #include <string>
 
-namespace {
+#include "stand_in.h"
 
-// The job path: everything after the program on the command line; the agent
-// quotes the program and appends the path unquoted.
-std::wstring JobPathFrom(const wchar_t* commandLine)
-{
-    const wchar_t* at = commandLine;
-    if (*at == L'"') {
-        at = wcschr(at + 1, L'"');
-        at = at != nullptr ? at + 1 : L"";
-    } else {
-        while (*at != L'\0' && *at != L' ')
-            ++at;
-    }
-    while (*at == L' ')
-        ++at;
-    return at;
-}
+namespace {
 
 std::wstring OwnFileName()
 {
@@ -38,7 +23,7 @@ std::wstring OwnFileName()
 
 int wmain()
 {
-    std::wstring jobPath = JobPathFrom(GetCommandLineW());
+    std::wstring jobPath = JobPathArgument();
     if (lstrcmpiW(OwnFileName().c_str(), L"CustomRoutine.exe") == 0) {
         wchar_t result[256];
         if (GetPrivateProfileStringW(L"Test", L"PreprocessingResult", L"", result, 256, jobPath.c_str()) > 0)

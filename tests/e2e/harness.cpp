@@ -71,6 +71,38 @@ void WriteFileText(const std::wstring& path, const std::wstring& text)
     WriteFileBytes(path, bytes);
 }
 
+// ---- Text of records and traces --------------------------------------------
+
+std::string Utf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(n, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], n, nullptr, nullptr);
+    return bytes;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char c : bytes) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    return hex;
+}
+
+std::string Field(const std::string& line, const std::string& name)
+{
+    size_t at = line.find(" " + name + "=");
+    if (at == std::string::npos)
+        return "";
+    at += name.size() + 2;
+    return line.substr(at, line.find(' ', at) - at);
+}
+
 // ---- Registry --------------------------------------------------------------
 
 void SetLegacyNaming(bool on)
@@ -305,6 +337,19 @@ bool StopAgent(AgentProcess* agent, DWORD timeoutMs)
 DWORD HandleCount(const AgentProcess& agent)
 {
     return HandleCount(agent.process, agent.processId);
+}
+
+DWORD SettledHandleCount(const AgentProcess& agent)
+{
+    DWORD count = HandleCount(agent);
+    for (int i = 0; i < 20; ++i) {
+        Sleep(100);
+        DWORD now = HandleCount(agent);
+        if (now == count)
+            break;
+        count = now;
+    }
+    return count;
 }
 
 DWORD HandlesLeftPerInputIdleWait(const std::wstring& folder)

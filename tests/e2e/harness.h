@@ -41,6 +41,13 @@ bool WaitUntil(Condition condition, DWORD timeoutMs)
     }
 }
 
+// ---- Text of records and traces --------------------------------------------
+
+std::string Utf8(const std::wstring& text);
+std::string Hex(const std::string& bytes);  // lower case, two digits a byte
+// The value of "name=" in a record line of a test program, or "" when absent.
+std::string Field(const std::string& line, const std::string& name);
+
 // ---- Legacy naming ---------------------------------------------------------
 
 // Makes Wine report Windows NT 4.0 to orsanto-agent.exe (legacy naming).
@@ -98,6 +105,8 @@ bool IsRunning(const AgentProcess& agent);
 // terminates the process. Returns true when the agent ended by itself.
 bool StopAgent(AgentProcess* agent, DWORD timeoutMs = 5000);
 DWORD HandleCount(const AgentProcess& agent);
+// The handle count once it has stopped moving for a moment.
+DWORD SettledHandleCount(const AgentProcess& agent);
 // Handles Wine leaves in a process for each WaitForInputIdle it makes (it
 // opens the other process's idle event and never closes it; 0 on Windows),
 // measured with folder\progress.exe: the agent's count grows by this per

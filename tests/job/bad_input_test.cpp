@@ -237,29 +237,17 @@ TEST_F(BadInputTest, ManyJobsLeaveNoHandlesBehind)
     };
     // Finished job threads are closed once the signals pause: compare
     // counts taken at the same point, after a job has settled.
-    auto settledCount = [&] {
-        DWORD count = HandleCount(agent);
-        for (int i = 0; i < 10; ++i) {
-            Sleep(50);
-            DWORD now = HandleCount(agent);
-            if (now == count)
-                break;
-            count = now;
-        }
-        return count;
-    };
-
     runQuickJobs(20);
     runFullJobs(5);
     runQuickJobs(1);
-    DWORD baseline = settledCount();
+    DWORD baseline = SettledHandleCount(agent);
     ASSERT_GT(baseline, 0u) << "no handle count for the agent";
 
     const int fullJobsMeasured = 30;
     runQuickJobs(250);
     runFullJobs(fullJobsMeasured);
     runQuickJobs(1);
-    DWORD after = settledCount();
+    DWORD after = SettledHandleCount(agent);
     // A full job waits twice for input idle (progress window, client); what
     // the platform leaves for that is not the agent's. Beyond it, a few
     // handles of Wine's own are allowed; anything per job shows as dozens.

@@ -12,17 +12,6 @@ const wchar_t kOkClass[] = L"OrsantoBadInputClient";
 const wchar_t kNobodyClass[] = L"OrsantoBadInputNobody";
 const wchar_t kFormat[] = L"Orsanto bad input job path";
 
-std::string Hex(const std::string& bytes)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += kDigits[c >> 4];
-        hex += kDigits[c & 15];
-    }
-    return hex;
-}
-
 std::string Utf16Bytes(const std::wstring& text)
 {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
@@ -42,7 +31,7 @@ protected:
     // The command-line client has been started with exactly this path.
     bool ClientGot(const std::wstring& folder, const std::wstring& jobPath, DWORD timeoutMs = 20000)
     {
-        std::string expected = Hex(Narrow(jobPath));
+        std::string expected = Hex(Utf8(jobPath));
         return WaitUntil(
             [&] {
                 for (const std::string& line : ReadLines(folder + L"\\cl.txt")) {
@@ -247,12 +236,12 @@ TEST_F(HostileInputTest, HandOffPathsAroundTheReadSizeAndOutsideTheAnsiCodePage)
         if (c.delivered) {
             EXPECT_TRUE(ClientGot(folder, c.path));
             EXPECT_FALSE(MainValueExists(L"root"));
-            std::string started = "started\t" + Narrow(c.path) + "\t";
+            std::string started = "started\t" + Utf8(c.path) + "\t";
             for (const wchar_t* program : {L"CustomRoutine.exe", L"orstdisp.exe"}) {
                 std::vector<std::string> runs = HelperRecords(folder, program, "started");
                 EXPECT_TRUE(std::any_of(runs.begin(), runs.end(),
                                         [&](const std::string& r) { return r.rfind(started, 0) == 0; }))
-                    << Narrow(program) << " did not get the path";
+                    << Utf8(program) << " did not get the path";
             }
         } else {
             ASSERT_TRUE(WaitUntil([&] { return listener.Received().size() > before; }, 10000));

@@ -6,23 +6,9 @@
 
 #include <string>
 
-namespace {
+#include "stand_in.h"
 
-// Everything after the (quoted) program path: the job path, unquoted.
-std::wstring JobPath()
-{
-    const wchar_t* at = GetCommandLineW();
-    if (*at == L'"') {
-        at = wcschr(at + 1, L'"');
-        at = at != nullptr ? at + 1 : L"";
-    } else {
-        while (*at != L'\0' && *at != L' ')
-            ++at;
-    }
-    while (*at == L' ')
-        ++at;
-    return at;
-}
+namespace {
 
 bool Exists(const std::wstring& path)
 {
@@ -66,7 +52,7 @@ int wmain()
 {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
     SetUnhandledExceptionFilter(EndOnFault);
-    std::wstring jobPath = JobPath();
+    std::wstring jobPath = JobPathArgument();
     wchar_t own[MAX_PATH];
     DWORD chars = GetModuleFileNameW(nullptr, own, MAX_PATH);
     std::wstring name(own, chars);

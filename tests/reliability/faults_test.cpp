@@ -142,7 +142,7 @@ TEST_F(FaultTest, ClientHangingInCopyDataHoldsOnlyItsJobAndTheKillStillEndsTheAg
 TEST_F(FaultTest, AuxiliaryProgramThatNeverExitsHoldsOnlyItsJob)
 {
     for (const wchar_t* program : {L"CustomRoutine.exe", L"orstdisp.exe"}) {
-        SCOPED_TRACE(Narrow(program));
+        SCOPED_TRACE(Utf8(program));
         std::wstring folder = FaultFolder(std::wstring(L"fault-never-exits-") + program);
         AgentProcess agent = Start(folder);
         NotificationListener listener;
@@ -262,11 +262,11 @@ TEST_F(FaultTest, LogDeletedRenamedOrLockedByAnotherProcess)
 
     // Whatever file the records went to holds whole records only.
     std::wstring bad;
-    EXPECT_TRUE(LogRecordsWellFormed(&bad)) << Narrow(bad.substr(0, 200));
+    EXPECT_TRUE(LogRecordsWellFormed(&bad)) << Utf8(bad.substr(0, 200));
     if (FileExists(renamed)) {
         DeleteLog();
         ASSERT_TRUE(MoveFileW(renamed.c_str(), kTestLogPath));
-        EXPECT_TRUE(LogRecordsWellFormed(&bad)) << "renamed log: " << Narrow(bad.substr(0, 200));
+        EXPECT_TRUE(LogRecordsWellFormed(&bad)) << "renamed log: " << Utf8(bad.substr(0, 200));
     }
 }
 
@@ -287,7 +287,7 @@ TEST_F(FaultTest, MainKeyDeletedWhileAPreprocessorHolds)
     ASSERT_TRUE(WaitUntil(
         [&] {
             for (const std::string& line : ReadLines(folder + L"\\CustomRoutine.exe.log")) {
-                if (line.rfind("started\t", 0) == 0 && line.find(Narrow(held)) != std::string::npos)
+                if (line.rfind("started\t", 0) == 0 && line.find(Utf8(held)) != std::string::npos)
                     return true;
             }
             return false;

@@ -23,26 +23,6 @@ std::vector<std::string> ReadLines(const std::wstring& path)
     return lines;
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-    std::string utf8(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], size, nullptr,
-                            nullptr);
-    return utf8;
-}
-
-std::string Field(const std::string& line, const std::string& name)
-{
-    size_t at = line.find(" " + name + "=");
-    if (at == std::string::npos)
-        return "";
-    at += name.size() + 2;
-    return line.substr(at, line.find(' ', at) - at);
-}
-
 std::vector<int> ReceivedJobIds(const std::wstring& recordFile)
 {
     std::vector<int> ids;
@@ -125,19 +105,6 @@ SIZE_T PrivateBytes(const AgentProcess& agent)
             break;
     }
     return total;
-}
-
-DWORD SettledHandleCount(const AgentProcess& agent)
-{
-    DWORD count = HandleCount(agent);
-    for (int i = 0; i < 20; ++i) {
-        Sleep(100);
-        DWORD now = HandleCount(agent);
-        if (now == count)
-            break;
-        count = now;
-    }
-    return count;
 }
 
 void ReliabilityTest::TearDown()

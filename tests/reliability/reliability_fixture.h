@@ -15,9 +15,6 @@ constexpr DWORD kCommandLineMode = 0;
 
 // The lines of a text file (UTF-8 or ANSI), without their CR LF.
 std::vector<std::string> ReadLines(const std::wstring& path);
-std::string Narrow(const std::wstring& text);  // UTF-8
-// The value of "name=" in a record line of the sample client, or "".
-std::string Field(const std::string& line, const std::string& name);
 // The JobIDs the sample client has recorded as received ("job jobid=N ...").
 std::vector<int> ReceivedJobIds(const std::wstring& recordFile);
 // Lines "<what>\t<job path>\t<pid>" of the fault helper installed as program.
@@ -32,8 +29,6 @@ size_t CountLog(const std::wstring& text);
 void EndProcessesIn(const std::wstring& folder);
 // The agent's private bytes (0 if the system does not say).
 SIZE_T PrivateBytes(const AgentProcess& agent);
-// The handle count once it has stopped moving for a moment.
-DWORD SettledHandleCount(const AgentProcess& agent);
 
 class ReliabilityTest : public AgentTest {
 protected:

@@ -311,7 +311,7 @@ TEST_F(SoakTest, EveryJobIsDeliveredOnceOrReportedAndNothingLeaks)
     for (const std::wstring& record : records) {
         if (!IsKnownRecord(record)) {
             if (badRecords++ == 0)
-                ADD_FAILURE() << "unexpected log record: " << Narrow(record.substr(0, 200));
+                ADD_FAILURE() << "unexpected log record: " << Utf8(record.substr(0, 200));
         }
     }
 
@@ -336,7 +336,7 @@ TEST_F(SoakTest, EveryJobIsDeliveredOnceOrReportedAndNothingLeaks)
     EXPECT_EQ(reportsExpected, reportsReceived);
     EXPECT_EQ(0u, CountNotifications(listener, 61448));
     EXPECT_EQ(converterFailed, CountNotifications(listener, 61456));
-    EXPECT_TRUE(wellFormed) << Narrow(firstBad.substr(0, 200));
+    EXPECT_TRUE(wellFormed) << Utf8(firstBad.substr(0, 200));
     EXPECT_EQ(0u, badRecords);
     ASSERT_GE(records.size(), 2u);
     EXPECT_EQ(L"Agent exits.", records.back());

@@ -27,11 +27,6 @@ const Walkthrough kWalkthroughs[] = {
     {L"minimal, command line", 0, L"orsanto-minimal-client.exe", L"", L"", 0},
 };
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
-
 void CloseClientWindows()
 {
     for (const wchar_t* windowClass : {L"OrsantoSampleClient", L"MinimalOrsantoClient"}) {
@@ -62,7 +57,7 @@ TEST_F(IntegrationTest, EachTransferModeDeliversAPrintedJob)
     std::wstring record = folder + L"\\client-record.txt";
     int jobId = 100;
     for (const Walkthrough& w : kWalkthroughs) {
-        SCOPED_TRACE(Narrow(w.name));
+        SCOPED_TRACE(Utf8(w.name));
         ResetMainKey();
         SetMainDword(L"Message Mode", 1);
         SetMainDword(L"Transfer Mode", w.transferMode);
@@ -98,7 +93,7 @@ TEST_F(IntegrationTest, EachTransferModeDeliversAPrintedJob)
                                                                                        expected.size()) == 0;
                 },
                 20000))
-                << Narrow(title);
+                << Utf8(title);
         }
         CloseClientWindows();
         TearDown();
