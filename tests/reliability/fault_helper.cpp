@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "record_file.h"
 #include "stand_in.h"
 
 namespace {
@@ -26,17 +27,7 @@ void Record(const wchar_t* what, const std::wstring& jobPath)
     int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string bytes(size > 0 ? size : 1, '\0');
     WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &bytes[0], size, nullptr, nullptr);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        HANDLE file = CreateFileW(logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size() - 1), &written, nullptr);
-            CloseHandle(file);
-            return;
-        }
-        Sleep(20);
-    }
+    AppendToRecordFile(logPath.c_str(), bytes.data(), static_cast<DWORD>(bytes.size() - 1));
 }
 
 // The fault is not handled: the process ends with its code, as a crash does,

@@ -32,6 +32,7 @@
 #include <stdio.h>
 
 #include "orsanto/client.h"
+#include "record_file.h"
 
 #include <string>
 #include <vector>
@@ -102,20 +103,14 @@ std::string Utf8(const std::wstring& text)
     return utf8;
 }
 
-// Appends one line; opened and closed each time so that nothing is lost if
-// the client dies afterwards.
+// Appends one line; the file is opened and closed each time so that nothing
+// is lost if the client dies afterwards, and several clients may share it.
 void Record(const std::string& line)
 {
     if (g_options.recordFile.empty())
         return;
-    HANDLE file = CreateFileW(g_options.recordFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
     std::string text = line + "\r\n";
-    DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
+    AppendToRecordFile(g_options.recordFile.c_str(), text.data(), static_cast<DWORD>(text.size()));
 }
 
 std::string Number(unsigned long long value, const char* format)

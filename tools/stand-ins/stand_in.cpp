@@ -3,6 +3,8 @@
 
 #include <wchar.h>
 
+#include "record_file.h"
+
 namespace {
 
 constexpr wchar_t kSettingsFileName[] = L"stand-ins.ini";
@@ -69,19 +71,7 @@ void AppendRecord(const wchar_t* what)
     if (size <= 1)
         return;
 
-    // Several stand-ins may append at once: each line goes in one write at
-    // the end. Another writer may hold the file for a moment.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        HANDLE file = CreateFileW(logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, bytes, static_cast<DWORD>(size - 1), &written, nullptr);
-            CloseHandle(file);
-            return;
-        }
-        Sleep(20);
-    }
+    AppendToRecordFile(logPath, bytes, static_cast<DWORD>(size - 1));
 }
 
 void ReadSetting(const wchar_t* key, wchar_t* value, DWORD valueChars)
