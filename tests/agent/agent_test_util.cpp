@@ -124,7 +124,6 @@ DWORD ExitCodeOf(const AgentProcess& agent)
     return code;
 }
 
-
 void AgentCoreTest::SetUp()
 {
     AgentTest::SetUp();

@@ -4,7 +4,7 @@
 namespace {
 
 constexpr wchar_t kRecordMutexName[] = L"Local\\OrsantoTestRecordFiles";
-constexpr DWORD kTurnTimeoutMs = 10000;  // a writer that died holding it is abandoned, not waited for
+constexpr DWORD kTurnTimeoutMs = 10000;  // the most a writer stuck in its turn holds up the others
 constexpr int kOpenAttempts = 100;       // another program may hold the file for a moment
 constexpr DWORD kOpenRetryMs = 20;
 
